@@ -1,0 +1,55 @@
+// One run: ask for the accuracy, compute pi to that many digits, write them to
+// the result file, say how long the computation took, and wait for a last key.
+#include "run_program.hpp"
+
+#include "accuracy_input.hpp"
+#include "limb.hpp"
+#include "pi_digits.hpp"
+#include "result_file.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+int32_t milliseconds_now()
+{
+    using namespace std::chrono;
+    return static_cast<int32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// The elapsed milliseconds in seconds, scaled by the single-precision value
+// nearest to 0.001 as the report has always been.
+double elapsed_seconds(int32_t start, int32_t end)
+{
+    return static_cast<double>(end - start) * static_cast<double>(0.001f);
+}
+
+}  // namespace
+
+int run_program()
+{
+    std::fputs("Enter accuracy: ", stdout);
+    std::fflush(stdout);
+
+    const AccuracyInput input = read_accuracy(stdin);
+    if (input.outcome == AccuracyInput::Outcome::negative || input.outcome == AccuracyInput::Outcome::too_large)
+        throw InputError("accuracy must be a whole number of digits from 0 to " + std::to_string(INT32_MAX));
+    std::getc(stdin);  // the line end after the number
+
+    const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
+    const int32_t start = milliseconds_now();
+    PiLimbs pi = compute_pi(limb_count);
+    const int32_t end = milliseconds_now();
+
+    write_result(limb_count, pi.limbs.data());
+    std::printf("Computation time is : %9.2f seconds\nResult in %s file.\n", elapsed_seconds(start, end),
+                RESULT_FILE_NAME);
+    std::fputs("\n\nPress any key to continue...", stdout);
+    std::fflush(stdout);
+    pi.limbs = {};  // give the memory back before the pause
+
+    std::getc(stdin);
+    return 0;
+}

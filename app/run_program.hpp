@@ -1,0 +1,16 @@
+// The console program: the dialogue, the computation, its timing, the result
+// file and the report.
+#pragma once
+
+#include <stdexcept>
+
+// The user's input cannot be used; what() says which values are accepted.
+class InputError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Runs the whole dialogue on standard input and output and returns the exit
+// status. Failures are thrown (InputError, OutOfMemory, FileError) for main
+// to report.
+int run_program();

@@ -1,0 +1,20 @@
+// Gauss's formula pi = 4 * (12 arctan(1/18) + 8 arctan(1/57) - 5 arctan(1/239))
+// summed in fixed point, and the bound on how far the truncated sum can stray.
+#pragma once
+
+#include <cstdint>
+
+struct FormulaTerm {
+    int32_t x;            // arctan(1/x)
+    int32_t coefficient;  // its weight in the formula
+};
+
+inline constexpr FormulaTerm TERM_TABLE[] = {{18, 12}, {57, 8}, {239, -5}};
+
+// total <- pi over limb_count limbs; arc, power and quotient are working
+// arrays of the same length.
+void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient);
+
+// An upper bound on |total - pi| in units of the last limb, for the result of
+// gauss_formula over limb_count limbs.
+int64_t gauss_formula_error_bound(int32_t limb_count);

@@ -1,0 +1,33 @@
+// Pi truncated to a given number of limbs, with every limb exact.
+//
+// The formula is summed over guard limbs beyond the ones wanted; the error
+// bound then tells whether the wanted limbs are certain. When they are not
+// (a run of 0s or 9s just past the cut), the guard is widened and the sum
+// computed again.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+inline constexpr int32_t INITIAL_GUARD_LIMBS = 4;
+
+// The limb arrays of a run could not be allocated.
+class OutOfMemory : public std::runtime_error {
+public:
+    explicit OutOfMemory(int64_t bytes_needed);
+    int64_t bytes_needed;
+};
+
+struct PiLimbs {
+    std::vector<int32_t> limbs;  // the wanted limbs followed by the guard limbs
+    int32_t guard_limbs;         // how many guard limbs the last sum used
+};
+
+// Pi over limb_count limbs (limb 0 the integer part 3), each the truncated
+// digit group of pi. Throws OutOfMemory when the working arrays cannot be had.
+PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs = INITIAL_GUARD_LIMBS);
+
+// True when every value within error_bound units of the last limb of
+// total (limb_count + guard_limbs limbs) has the same first limb_count limbs.
+bool truncation_is_decided(int32_t limb_count, int32_t guard_limbs, const int32_t* total, int64_t error_bound);
