@@ -1,0 +1,12 @@
+// Pi's decimals from the shipped reference file, made by a method unrelated
+// to the program's, and the result file the program should write from them.
+#pragma once
+
+#include <string>
+
+// The decimals after the point (one million of them).
+const std::string& reference_decimals();
+
+// "3.", then the first decimal_count decimals, a line end after every 100th,
+// and one more line end at the very end.
+std::string expected_result_file(size_t decimal_count);
