@@ -1,0 +1,200 @@
+// The built program driven as a user drives it: input piped in, a fresh
+// working directory, and the bytes it prints and writes compared in full.
+#include "process.hpp"
+#include "reference_digits.hpp"
+#include "temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::regex successful_dialogue(
+    "Enter accuracy: Computation time is : [ 0-9]{5}[0-9]\\.[0-9]{2} seconds\n"
+    "Result in Out.txt file\\.\n\n\nPress any key to continue\\.\\.\\.");
+
+const std::string old_result = "3.14 an earlier result that must survive\n";
+
+// Runs pi on input and checks the whole exchange of a successful run.
+void expect_result(const std::string& input, size_t decimal_count)
+{
+    TempDir dir;
+    const ProcessResult run = run_pi(dir.path(), input);
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(dir.read("Out.txt"), expected_result_file(decimal_count)) << "input " << input;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+}
+
+// Checks a failed run: non-zero status, one line on standard error that
+// contains the expected words, no report, and the directory as it was.
+void expect_failure(const ProcessResult& run, const TempDir& dir, const std::string& words,
+                    const std::vector<std::string>& entries_before)
+{
+    EXPECT_NE(run.exit_status, 0);
+    EXPECT_EQ(run.output, "Enter accuracy: ");
+    EXPECT_NE(run.errors.find(words), std::string::npos) << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+    EXPECT_EQ(run.errors.back(), '\n');
+    EXPECT_EQ(dir.entries(), entries_before) << "a file was left behind or removed";
+}
+
+}  // namespace
+
+TEST(EndToEnd, DefaultRunWritesFiveThousandTrueDigitsAndEndsWithAnEmptyLine)
+{
+    TempDir dir;
+    const ProcessResult run = run_pi(dir.path(), "");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    const std::string file = dir.read("Out.txt");
+    EXPECT_EQ(file.size(), 5053u);
+    EXPECT_EQ(file.substr(file.size() - 2), "\n\n");
+    EXPECT_EQ(file, expected_result_file(5000));
+}
+
+TEST(EndToEnd, LinesHoldAHundredDigitsAtAndAroundFullLines)
+{
+    // Accuracies round down to whole four-digit groups; 100 and 200 digits
+    // fill their last line exactly and so end with an empty line.
+    for (int accuracy : {0, 3, 4, 7, 8, 10, 96, 99, 100, 103, 104, 196, 200, 204, 399, 400, 404})
+        expect_result(std::to_string(accuracy) + "\n\n", size_t(accuracy / 4 * 4));
+    EXPECT_EQ(expected_result_file(0), "3.\n");
+    EXPECT_EQ(expected_result_file(4), "3.1415\n");
+}
+
+TEST(EndToEnd, InputIsReadLikeADecimalConversionWithTheDefaultWhenThereIsNoNumber)
+{
+    expect_result("abc\n", 5000);
+    expect_result("\n\n   \t12\n\n", 12);  // blank lines before the number are skipped
+    expect_result("+8\n", 8);
+    expect_result("-0\n", 0);
+    expect_result("100xyz", 100);
+    expect_result("0000000000000000000000000000020", 20);
+    expect_result("-\n", 5000);  // a sign without digits is no number
+}
+
+TEST(EndToEnd, AccuracyOutsideTheAcceptedRangeIsRefusedAndTouchesNoFile)
+{
+    for (const std::string input : {"-1\n", "-4\n", "-2147483648\n", "2147483648\n", "99999999999\n",
+                                    "123456789012345678901234567890123456789\n"}) {
+        TempDir fresh;
+        expect_failure(run_pi(fresh.path(), input), fresh, "from 0 to 2147483647", {});
+
+        TempDir with_old;
+        with_old.write("Out.txt", old_result);
+        expect_failure(run_pi(with_old.path(), input), with_old, "from 0 to 2147483647", {"Out.txt"});
+        EXPECT_EQ(with_old.read("Out.txt"), old_result);
+    }
+}
+
+TEST(EndToEnd, ArraysThatCannotBeAllocatedAreReportedWithTheMemoryNeeded)
+{
+    TempDir dir;
+    dir.write("Out.txt", old_result);
+    ProcessOptions options;
+    options.input = "2147483647\n";
+    options.working_directory = dir.path();
+    options.in_child = [] {
+        const rlimit one_gibibyte{1u << 30, 1u << 30};
+        setrlimit(RLIMIT_AS, &one_gibibyte);
+    };
+    const ProcessResult run = run_process(PI_BINARY, options);
+    expect_failure(run, dir, "cannot allocate", {"Out.txt"});
+    EXPECT_NE(run.errors.find("bytes"), std::string::npos) << run.errors;
+    EXPECT_EQ(dir.read("Out.txt"), old_result);
+}
+
+TEST(EndToEnd, ADirectoryNamedOutTxtIsReportedAndLeftAlone)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("Out.txt").c_str(), 0755), 0);
+    dir.write("Out.txt/inside", "kept");
+    expect_failure(run_pi(dir.path(), "100\n"), dir, "Out.txt: Is a directory", {"Out.txt"});
+    EXPECT_EQ(dir.read("Out.txt/inside"), "kept");
+}
+
+TEST(EndToEnd, AReadOnlyDirectoryIsReportedAndTheOldResultSurvives)
+{
+    TempDir dir;
+    dir.write("Out.txt", old_result);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    ProcessOptions options;
+    options.input = "100\n";
+    options.working_directory = dir.path();
+    // Root may write anywhere, so the program then runs as the unprivileged
+    // user 'nobody' for the permissions to bite.
+    options.in_child = [] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(125);
+    };
+    expect_failure(run_process(PI_BINARY, options), dir, "Permission denied", {"Out.txt"});
+    EXPECT_EQ(dir.read("Out.txt"), old_result);
+}
+
+TEST(EndToEnd, AFileSizeLimitMidWriteLeavesTheOldResultWhole)
+{
+    TempDir dir;
+    dir.write("Out.txt", old_result);
+    ProcessOptions options;
+    options.input = "5000\n";
+    options.working_directory = dir.path();
+    options.in_child = [] {
+        std::signal(SIGXFSZ, SIG_IGN);  // fail the write with EFBIG instead of killing
+        const rlimit two_kibibytes{2048, 2048};
+        setrlimit(RLIMIT_FSIZE, &two_kibibytes);
+    };
+    expect_failure(run_process(PI_BINARY, options), dir, "File too large", {"Out.txt"});
+    EXPECT_EQ(dir.read("Out.txt"), old_result);
+}
+
+TEST(EndToEnd, AFullDiskLeavesTheOldResultWhole)
+{
+    TempDir dir;
+    const std::string disk = dir.file("disk");
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): full-disk case not run";
+    {
+        const std::string old_path = disk + "/Out.txt";
+        FILE* old_file = std::fopen(old_path.c_str(), "w");
+        std::fputs(old_result.c_str(), old_file);
+        std::fclose(old_file);
+
+        ProcessOptions options;
+        options.input = "5000\n";
+        options.working_directory = disk;
+        const ProcessResult run = run_process(PI_BINARY, options);
+        EXPECT_NE(run.exit_status, 0);
+        EXPECT_NE(run.errors.find("No space left on device"), std::string::npos) << run.errors;
+        EXPECT_EQ(run.output, "Enter accuracy: ");
+
+        FILE* survivor = std::fopen(old_path.c_str(), "r");
+        char buffer[256] = {};
+        const size_t length = std::fread(buffer, 1, sizeof buffer, survivor);
+        std::fclose(survivor);
+        EXPECT_EQ(std::string(buffer, length), old_result);
+        EXPECT_EQ(rmdir((disk + "/Out.txt").c_str()), -1) << "still a file";
+    }
+    umount(disk.c_str());
+}
+
+TEST(EndToEnd, ASuccessfulRunReplacesALongerOldResultCompletely)
+{
+    TempDir dir;
+    dir.write("Out.txt", std::string(20000, 'x'));
+    chmod(dir.file("Out.txt").c_str(), 0640);
+    const ProcessResult run = run_pi(dir.path(), "8\n");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(dir.read("Out.txt"), "3.14159265\n");
+    struct stat status;
+    ASSERT_EQ(stat(dir.file("Out.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u) << "the old file's permissions are kept";
+}
