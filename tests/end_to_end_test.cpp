@@ -60,6 +60,13 @@ TEST(EndToEnd, DefaultRunWritesFiveThousandTrueDigitsAndEndsWithAnEmptyLine)
     EXPECT_EQ(file, expected_result_file(5000));
 }
 
+TEST(EndToEnd, DigitsPastTheThirtyTwoBitSeriesDivisorAreTrue)
+{
+    // Beyond about 269,000 digits the series divisor times the base no longer
+    // fits 32 bits; the division must stay exact there.
+    expect_result("272001\n", 272000);
+}
+
 TEST(EndToEnd, LinesHoldAHundredDigitsAtAndAroundFullLines)
 {
     // Accuracies round down to whole four-digit groups; 100 and 200 digits
