@@ -2,6 +2,9 @@
 // reader, a crash or a full disk sees either the old file or the new one.
 #include "file_replace.hpp"
 
+#include "interruption.hpp"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -27,10 +30,15 @@ mode_t result_mode(const std::string& path)
     return 0666 & ~mask;
 }
 
+// Written in pieces, so that a large result never needs one huge system call
+// and an interruption finds a partial temporary file to clean up, not a
+// partial target.
+constexpr size_t WRITE_CHUNK = size_t{1} << 16;
+
 void write_all(int fd, std::string_view contents, const std::string& path)
 {
     while (!contents.empty()) {
-        const ssize_t written = write(fd, contents.data(), contents.size());
+        const ssize_t written = write(fd, contents.data(), std::min(contents.size(), WRITE_CHUNK));
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -45,28 +53,39 @@ void write_all(int fd, std::string_view contents, const std::string& path)
 void replace_file(const std::string& path, std::string_view contents)
 {
     std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
+    int fd;
+    int create_error;
+    {
+        // Created and noted for the interruption handler as one step.
+        InterruptionBlock block;
+        fd = mkstemp(temporary.data());
+        create_error = errno;
+        if (fd >= 0)
+            interruption_guard_temporary_file(temporary.c_str());
+    }
     if (fd < 0)
-        fail("create a temporary file for", path, errno);
+        fail("create a temporary file for", path, create_error);
     try {
         if (fchmod(fd, result_mode(path)) != 0)
             fail("set the permissions of", temporary, errno);
         write_all(fd, contents, temporary);
         if (fsync(fd) != 0)
             fail("flush", temporary, errno);
+        if (close(fd) != 0) {
+            fd = -1;
+            fail("close", temporary, errno);
+        }
+        fd = -1;
+        InterruptionBlock block;
+        if (rename(temporary.c_str(), path.c_str()) != 0)
+            fail("replace", path, errno);
+        interruption_guard_temporary_file(nullptr);
     } catch (...) {
-        close(fd);
+        if (fd >= 0)
+            close(fd);
+        InterruptionBlock block;
         unlink(temporary.c_str());
+        interruption_guard_temporary_file(nullptr);
         throw;
-    }
-    if (close(fd) != 0) {
-        const int error_number = errno;
-        unlink(temporary.c_str());
-        fail("close", temporary, error_number);
-    }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error_number = errno;
-        unlink(temporary.c_str());
-        fail("replace", path, error_number);
     }
 }

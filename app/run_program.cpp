@@ -3,6 +3,8 @@
 #include "run_program.hpp"
 
 #include "accuracy_input.hpp"
+#include "interruption.hpp"
+#include "last_key.hpp"
 #include "limb.hpp"
 #include "pi_digits.hpp"
 #include "result_file.hpp"
@@ -30,6 +32,7 @@ double elapsed_seconds(int32_t start, int32_t end)
 
 int run_program()
 {
+    install_interruption_handlers();
     std::fputs("Enter accuracy: ", stdout);
     std::fflush(stdout);
 
@@ -50,6 +53,6 @@ int run_program()
     std::fflush(stdout);
     pi.limbs = {};  // give the memory back before the pause
 
-    std::getc(stdin);
+    read_last_key(stdin);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "process.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -7,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -33,42 +35,72 @@ std::string slurp(const std::string& path)
 
 }  // namespace
 
-ProcessResult run_process(const std::string& program, const ProcessOptions& options)
+RunningProcess::RunningProcess(const std::vector<std::string>& command, const ProcessOptions& options)
+    : input_path_(scratch_file("in")), output_path_(scratch_file("out")), errors_path_(scratch_file("err"))
 {
-    const std::string input_path = scratch_file("in");
-    const std::string output_path = scratch_file("out");
-    const std::string errors_path = scratch_file("err");
-    std::ofstream(input_path, std::ios::binary) << options.input;
+    std::ofstream(input_path_, std::ios::binary) << options.input;
+    std::vector<char*> arguments;
+    for (const std::string& word : command)
+        arguments.push_back(const_cast<char*>(word.c_str()));
+    arguments.push_back(nullptr);
 
-    const pid_t child = fork();
-    if (child < 0)
+    pid_ = fork();
+    if (pid_ < 0)
         throw std::runtime_error("fork failed");
-    if (child == 0) {
-        const int in = open(input_path.c_str(), O_RDONLY);
-        const int out = open(output_path.c_str(), O_WRONLY | O_TRUNC);
-        const int err = open(errors_path.c_str(), O_WRONLY | O_TRUNC);
+    if (pid_ == 0) {
+        const int in = open(input_path_.c_str(), O_RDONLY);
+        const int out = open(output_path_.c_str(), O_WRONLY | O_TRUNC);
+        const int err = open(errors_path_.c_str(), O_WRONLY | O_TRUNC);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
             _exit(126);
         if (chdir(options.working_directory.c_str()) != 0)
             _exit(126);
         if (options.in_child)
             options.in_child();
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        execv(arguments[0], arguments.data());
         _exit(127);
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
+}
+
+RunningProcess::~RunningProcess()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
+    for (const std::string& path : {input_path_, output_path_, errors_path_})
+        std::remove(path.c_str());
+}
+
+std::optional<ProcessResult> RunningProcess::wait(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = -1;
     ProcessResult result;
     if (WIFEXITED(status))
         result.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
-    result.output = slurp(output_path);
-    result.errors = slurp(errors_path);
-    for (const std::string& path : {input_path, output_path, errors_path})
-        std::remove(path.c_str());
+    result.output = slurp(output_path_);
+    result.errors = slurp(errors_path_);
     return result;
+}
+
+ProcessResult run_process(const std::vector<std::string>& command, const ProcessOptions& options)
+{
+    RunningProcess process(command, options);
+    return *process.wait(std::chrono::hours(1));
+}
+
+ProcessResult run_process(const std::string& program, const ProcessOptions& options)
+{
+    return run_process(std::vector<std::string>{program}, options);
 }
 
 ProcessResult run_pi(const std::string& working_directory, const std::string& input)
@@ -76,5 +108,10 @@ ProcessResult run_pi(const std::string& working_directory, const std::string& in
     ProcessOptions options;
     options.input = input;
     options.working_directory = working_directory;
-    return run_process(PI_BINARY, options);
+    return run_process(pi_binary(), options);
+}
+
+std::string pi_binary()
+{
+    return PI_BINARY;
 }

@@ -2,8 +2,12 @@
 // output captured, in a working directory of the test's choosing.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 struct ProcessResult {
     int exit_status = -1;  // the status passed to exit, or -1 when killed
@@ -18,8 +22,29 @@ struct ProcessOptions {
     std::function<void()> in_child;      // runs in the child just before exec
 };
 
-// Runs program (no arguments) to its end.
+// A child process started in the background.
+class RunningProcess {
+public:
+    RunningProcess(const std::vector<std::string>& command, const ProcessOptions& options);
+    ~RunningProcess();  // kills the child if it still runs
+    RunningProcess(const RunningProcess&) = delete;
+    RunningProcess& operator=(const RunningProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Waits for the end, or gives up after timeout and returns nothing.
+    std::optional<ProcessResult> wait(std::chrono::milliseconds timeout);
+
+private:
+    pid_t pid_ = -1;
+    std::string input_path_, output_path_, errors_path_;
+};
+
+// Runs command (the program and its arguments) to its end.
+ProcessResult run_process(const std::vector<std::string>& command, const ProcessOptions& options);
 ProcessResult run_process(const std::string& program, const ProcessOptions& options);
 
 // Runs the built pi in working_directory with input on standard input.
 ProcessResult run_pi(const std::string& working_directory, const std::string& input);
+
+// The path of the built pi.
+std::string pi_binary();

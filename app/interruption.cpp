@@ -1,0 +1,91 @@
+// The signal handler may use only async-signal-safe calls (write, tcsetattr,
+// unlink, _exit) and may read only what it can see whole: the state below is
+// lock-free atomics and a path buffer that is written only while the signals
+// are blocked in the one thread that writes files.
+#include "interruption.hpp"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int INTERRUPTING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr char ERASE_LINE[] = "\r\033[K";
+
+char temporary_path[4096];
+std::atomic<bool> temporary_file_exists{false};
+
+termios saved_terminal;
+std::atomic<int> terminal_fd{-1};
+
+std::atomic<bool> status_line_shown{false};
+
+extern "C" void on_interruption(int signal_number)
+{
+    if (status_line_shown.load())
+        (void)!write(STDERR_FILENO, ERASE_LINE, sizeof ERASE_LINE - 1);
+    const int fd = terminal_fd.load();
+    if (fd >= 0)
+        tcsetattr(fd, TCSANOW, &saved_terminal);
+    if (temporary_file_exists.load())
+        unlink(temporary_path);
+    _exit(128 + signal_number);
+}
+
+sigset_t interrupting_set()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : INTERRUPTING_SIGNALS)
+        sigaddset(&set, signal_number);
+    return set;
+}
+
+}  // namespace
+
+void install_interruption_handlers()
+{
+    struct sigaction action {};
+    action.sa_handler = on_interruption;
+    action.sa_mask = interrupting_set();  // one handler at a time
+    for (int signal_number : INTERRUPTING_SIGNALS)
+        sigaction(signal_number, &action, nullptr);
+}
+
+void interruption_guard_temporary_file(const char* path)
+{
+    InterruptionBlock block;
+    temporary_file_exists.store(false);
+    if (path == nullptr || std::strlen(path) >= sizeof temporary_path)
+        return;
+    std::strcpy(temporary_path, path);
+    temporary_file_exists.store(true);
+}
+
+void interruption_guard_terminal(int fd, const termios* saved)
+{
+    InterruptionBlock block;
+    terminal_fd.store(-1);
+    if (saved == nullptr)
+        return;
+    saved_terminal = *saved;
+    terminal_fd.store(fd);
+}
+
+void interruption_guard_status_line(bool shown)
+{
+    status_line_shown.store(shown);
+}
+
+InterruptionBlock::InterruptionBlock()
+{
+    const sigset_t set = interrupting_set();
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+}
+
+InterruptionBlock::~InterruptionBlock()
+{
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
