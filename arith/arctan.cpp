@@ -1,7 +1,17 @@
-// arctan_recip: the entry point the formula calls.
+// arctan_recip: the entry point the formula's callers use, now the engine on
+// one thread; the working arrays are left as the contract says.
 #include "arctan.hpp"
+
+#include "arctan_engine.hpp"
 
 void arctan_recip(int32_t x, int32_t limb_count, int32_t* result, int32_t* power, int32_t* quotient)
 {
-    arctan_recip_reference(x, limb_count, result, power, quotient);
+    (void)quotient;
+    if (limb_count <= 0)
+        return;
+    const int32_t xs[] = {x};
+    int32_t* const results[] = {result};
+    arctan_series(xs, limb_count, results);
+    for (int32_t i = 0; i < limb_count; ++i)
+        power[i] = 0;
 }

@@ -1,25 +1,65 @@
 // The weighted sum of the three arctangents, and its error bound.
 #include "gauss_formula.hpp"
 
-#include "arctan.hpp"
 #include "limb.hpp"
 
 #include <cstdlib>
+#include <thread>
 
-void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient)
+namespace {
+
+// Below this many limbs a second thread costs more to start than it saves.
+constexpr int32_t THREADED_LIMB_COUNT = 2000;
+
+constexpr int32_t FORMULA_XS[] = {TERM_TABLE[0].x, TERM_TABLE[1].x, TERM_TABLE[2].x};
+
+}  // namespace
+
+int32_t formula_threads(int32_t limb_count)
 {
+    if (limb_count < THREADED_LIMB_COUNT)
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int32_t>(cores);
+}
+
+void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient,
+                   int32_t threads)
+{
+    EngineOptions options;
+    options.threads = threads == ALL_CORES ? formula_threads(limb_count) : threads;
+    gauss_formula(limb_count, total, arc, power, quotient, options);
+}
+
+void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient,
+                   const EngineOptions& options)
+{
+    // The three arctangents at once, one to each working array, then weighed
+    // and summed in the table's order as before.
+    int32_t* const arcs[] = {arc, power, quotient};
+    arctan_series(FORMULA_XS, limb_count, arcs, options);
     for (int32_t i = 0; i < limb_count; ++i)
         total[i] = 0;
-    for (const FormulaTerm& term : TERM_TABLE) {
-        arctan_recip(term.x, limb_count, arc, power, quotient);
+    for (size_t t = 0; t < std::size(TERM_TABLE); ++t) {
+        const FormulaTerm& term = TERM_TABLE[t];
         // 12 * arctan(1/18) < 1, so limb 0 never carries out.
-        limb_mul_small(limb_count, arc, std::abs(term.coefficient));
+        limb_mul_small(limb_count, arcs[t], std::abs(term.coefficient));
         if (term.coefficient > 0)
-            limb_add(limb_count, total, arc);
+            limb_add(limb_count, total, arcs[t]);
         else
-            limb_sub(limb_count, total, arc);
+            limb_sub(limb_count, total, arcs[t]);
     }
     limb_mul_small(limb_count, total, 4);
+}
+
+int64_t gauss_formula_progress_total(int32_t limb_count)
+{
+    return arctan_series_progress_total(FORMULA_XS, limb_count);
+}
+
+int64_t gauss_formula_scratch_bytes(int32_t limb_count)
+{
+    return arctan_series_scratch_bytes(FORMULA_XS, limb_count, best_engine_path());
 }
 
 // Why the bound holds. Let u be the last limb's unit, M = 1/u, and read every

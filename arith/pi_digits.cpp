@@ -9,7 +9,7 @@
 
 OutOfMemory::OutOfMemory(int64_t bytes)
     : std::runtime_error("cannot allocate " + std::to_string(bytes) + " bytes (" +
-                         std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB) for the limb arrays"),
+                         std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB) for the digit arrays"),
       bytes_needed(bytes)
 {
 }
@@ -39,16 +39,20 @@ PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs)
 {
     for (int32_t guard = initial_guard_limbs;; guard *= 2) {
         const int32_t working_count = limb_count + guard;
+        // The four limb arrays and the engine's digit arrays: a failure of
+        // either is reported with the bytes of both.
+        const int64_t bytes_needed =
+            4 * int64_t{working_count} * int64_t{sizeof(int32_t)} + gauss_formula_scratch_bytes(working_count);
         std::vector<int32_t> total, arc, power, quotient;
         try {
             total.resize(working_count);
             arc.resize(working_count);
             power.resize(working_count);
             quotient.resize(working_count);
+            gauss_formula(working_count, total.data(), arc.data(), power.data(), quotient.data());
         } catch (const std::bad_alloc&) {
-            throw OutOfMemory(4 * int64_t{working_count} * int64_t{sizeof(int32_t)});
+            throw OutOfMemory(bytes_needed);
         }
-        gauss_formula(working_count, total.data(), arc.data(), power.data(), quotient.data());
         if (truncation_is_decided(limb_count, guard, total.data(), gauss_formula_error_bound(working_count)))
             return {std::move(total), guard};
     }

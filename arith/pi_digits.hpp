@@ -12,7 +12,7 @@
 
 inline constexpr int32_t INITIAL_GUARD_LIMBS = 4;
 
-// The limb arrays of a run could not be allocated.
+// The limb arrays of a run, or the engine's digit arrays, could not be allocated.
 class OutOfMemory : public std::runtime_error {
 public:
     explicit OutOfMemory(int64_t bytes_needed);

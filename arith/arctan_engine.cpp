@@ -1,0 +1,68 @@
+// The engine's entry points: plan each series, set up its first term, run the
+// bands, and carry the digit sums back into limbs.
+#include "arctan_engine.hpp"
+
+#include "band_pipeline.hpp"
+#include "series_digits.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+DigitArithmetic arithmetic_of(EnginePath path)
+{
+    return path == EnginePath::integer ? DigitArithmetic::integer : DigitArithmetic::floating;
+}
+
+}  // namespace
+
+void arctan_series(std::span<const int32_t> xs, int32_t limb_count, std::span<int32_t* const> results,
+                   const EngineOptions& options)
+{
+    if (limb_count <= 0 || xs.empty())
+        return;
+    std::vector<SeriesWork> series(xs.size());
+    for (size_t s = 0; s < xs.size(); ++s)
+        prepare_series(series[s], plan_series(xs[s], limb_count, arithmetic_of(options.path)));
+
+    PipelineOptions pipeline;
+    pipeline.threads = std::max<int32_t>(1, options.threads);
+    pipeline.chunk_digits = std::max<int64_t>(1, options.chunk_digits);
+    pipeline.progress = options.progress;
+    pipeline.kernel = floating_kernel(options.path);
+    run_all_bands(series, pipeline);
+
+    for (size_t s = 0; s < xs.size(); ++s) {
+        const SeriesWork& work = series[s];
+        if (work.plan.arithmetic == DigitArithmetic::floating)
+            digit_sums_to_limbs(work.plan, work.sum, results[s]);
+        else
+            digit_sums_to_limbs(work.plan, work.integer_sum, results[s]);
+    }
+}
+
+int64_t arctan_series_progress_total(std::span<const int32_t> xs, int32_t limb_count)
+{
+    if (limb_count <= 0)
+        return 0;
+    int64_t total = 0;
+    for (const int32_t x : xs) {
+        const SeriesPlan plan = plan_series(x, limb_count, DigitArithmetic::integer);
+        for (int64_t b = 0; b < plan.band_count; ++b)
+            total += band_progress_steps(x, plan.fraction_digits, b);
+    }
+    return total;
+}
+
+int64_t arctan_series_scratch_bytes(std::span<const int32_t> xs, int32_t limb_count, EnginePath path)
+{
+    if (limb_count <= 0)
+        return 0;
+    int64_t bytes = 0;
+    for (const int32_t x : xs) {
+        const SeriesPlan plan = plan_series(x, limb_count, arithmetic_of(path));
+        bytes += 2 * padded_digit_count(plan) * 8 + plan.band_count * int64_t{sizeof(std::atomic<int64_t>)};
+    }
+    return bytes + int64_t(xs.size() * sizeof(SeriesWork));
+}

@@ -1,0 +1,165 @@
+// The band pipeline. A thread claims the next band of a series (in the order
+// of its own preference list) and runs it chunk by chunk. Before each chunk it
+// waits until the previous band of that series has finished every digit the
+// chunk will read; after it, it publishes how far it got. The release store
+// of that mark and the acquire load of the waiter order the digit writes of
+// one band before the reads of the next.
+//
+// A band starts only after the earlier bands of its series have been claimed,
+// and a thread runs its band to the end before it claims another, so the
+// earliest unfinished band never waits: the pipeline cannot stall.
+#include "band_pipeline.hpp"
+
+#include "integer_band.hpp"
+#include "series_digits.hpp"
+
+#include <algorithm>
+#include <numeric>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+void cpu_relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+void wait_until_done(const std::atomic<int64_t>& done, int64_t needed)
+{
+    int32_t spins = 0;
+    while (done.load(std::memory_order_acquire) < needed) {
+        cpu_relax();
+        if (++spins >= 256) {
+            std::this_thread::yield();
+            spins = 0;
+        }
+    }
+}
+
+void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options)
+{
+    const FloatingBand band = make_floating_band(work.plan, band_index);
+    const int64_t length = work.plan.length;
+    const std::atomic<int64_t>* before = band_index > 0 ? &work.band_done[band_index - 1] : nullptr;
+    std::atomic<int64_t>& done = work.band_done[band_index];
+
+    // The lanes start with the sums just above the band's start.
+    if (before)
+        wait_until_done(*before, std::min(length, band.start));
+    FloatingLanes lanes;
+    begin_floating_lanes(band, work.sum, lanes);
+    for (int64_t position = band.start; position < length;) {
+        const int64_t target = std::min(length, position + options.chunk_digits);
+        // Finishing the digits before target reads input digits up to
+        // target + W - 2 (those past the end are padding nobody writes).
+        if (before)
+            wait_until_done(*before, std::min(length, target + BAND_WIDTH - 1));
+        options.kernel(band, lanes, work.power, work.sum, steps_to_finish(target));
+        done.store(target, std::memory_order_release);
+        position = target;
+    }
+    done.store(length, std::memory_order_release);
+}
+
+void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options)
+{
+    const IntegerBand band = make_integer_band(work.plan, band_index);
+    const int64_t length = work.plan.length;
+    const std::atomic<int64_t>* before = band_index > 0 ? &work.band_done[band_index - 1] : nullptr;
+    std::atomic<int64_t>& done = work.band_done[band_index];
+
+    IntegerLanes lanes;
+    begin_integer_lanes(band, lanes);
+    for (int64_t position = band.start; position < length;) {
+        const int64_t target = std::min(length, position + options.chunk_digits);
+        if (before)
+            wait_until_done(*before, target);
+        advance_band_integer(band, lanes, work.integer_power, work.integer_sum, target);
+        done.store(target, std::memory_order_release);
+        position = target;
+    }
+    done.store(length, std::memory_order_release);
+}
+
+void run_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options)
+{
+    if (work.plan.arithmetic == DigitArithmetic::floating)
+        run_floating_band(work, band_index, options);
+    else
+        run_integer_band(work, band_index, options);
+    if (options.progress)
+        options.progress->fetch_add(band_progress_steps(work.plan.x, work.plan.fraction_digits, band_index),
+                                    std::memory_order_relaxed);
+}
+
+// Thread w works through the series from the w-th largest on, so with two
+// threads and three series one takes the largest, the other the next two,
+// and both end sharing the smallest.
+void work_through(std::span<SeriesWork> series, const std::vector<size_t>& by_size, size_t first,
+                  const PipelineOptions& options)
+{
+    for (size_t offset = 0; offset < by_size.size(); ++offset) {
+        SeriesWork& work = series[by_size[(first + offset) % by_size.size()]];
+        for (;;) {
+            if (work.next_band.load(std::memory_order_relaxed) >= work.plan.band_count)
+                break;
+            const int64_t band_index = work.next_band.fetch_add(1, std::memory_order_relaxed);
+            if (band_index >= work.plan.band_count)
+                break;
+            run_band(work, band_index, options);
+        }
+    }
+}
+
+}  // namespace
+
+int64_t padded_digit_count(const SeriesPlan& plan)
+{
+    return DIGIT_FRONT_PADDING + plan.length + DIGIT_BACK_PADDING;
+}
+
+void prepare_series(SeriesWork& work, const SeriesPlan& plan)
+{
+    work.plan = plan;
+    const int64_t count = padded_digit_count(plan);
+    if (plan.arithmetic == DigitArithmetic::floating) {
+        work.floating_digits.assign(2 * count, 0.0);
+        work.power = work.floating_digits.data() + DIGIT_FRONT_PADDING;
+        work.sum = work.power + count;
+        write_first_term(plan, work.power, work.sum);
+    } else {
+        work.integer_digits.assign(2 * count, 0);
+        work.integer_power = work.integer_digits.data() + DIGIT_FRONT_PADDING;
+        work.integer_sum = work.integer_power + count;
+        write_first_term(plan, work.integer_power, work.integer_sum);
+    }
+    work.band_done = std::make_unique<std::atomic<int64_t>[]>(static_cast<size_t>(plan.band_count));
+    for (int64_t b = 0; b < plan.band_count; ++b)
+        work.band_done[b].store(0, std::memory_order_relaxed);
+    work.next_band.store(0, std::memory_order_relaxed);
+}
+
+void run_all_bands(std::span<SeriesWork> series, const PipelineOptions& options)
+{
+    if (series.empty())
+        return;
+    std::vector<size_t> by_size(series.size());
+    std::iota(by_size.begin(), by_size.end(), size_t{0});
+    auto size_of = [&](size_t s) { return series[s].plan.band_count * series[s].plan.length; };
+    std::stable_sort(by_size.begin(), by_size.end(), [&](size_t a, size_t b) { return size_of(a) > size_of(b); });
+
+    std::vector<std::thread> helpers;
+    for (int32_t w = 1; w < options.threads; ++w) {
+        try {
+            helpers.emplace_back(work_through, series, std::cref(by_size), static_cast<size_t>(w), std::cref(options));
+        } catch (const std::system_error&) {
+            break;  // the threads already running (and this one) do the rest
+        }
+    }
+    work_through(series, by_size, 0, options);
+    for (std::thread& helper : helpers)
+        helper.join();
+}

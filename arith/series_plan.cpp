@@ -1,0 +1,113 @@
+// The series plan: radix choice from the largest divisor a run meets, and
+// leading-zero bounds from a safe lower bound on log10 of the powers of x.
+#include "series_plan.hpp"
+
+#include <cmath>
+
+namespace {
+
+// Floating kernels keep every value an integer below 2^52 (their derivation
+// sits beside them): divisor * radix <= 2^52 for each divisor, and the digit
+// sums, at most (terms + 1) * (radix - 1) in size, below 2^52 as well.
+constexpr int64_t FLOATING_LIMIT = int64_t{1} << 52;
+// Integer kernels form remainder * radix + digit below divisor * radix, which
+// must stay inside a signed 64-bit value; 2^62 leaves room for the sums.
+constexpr int64_t INTEGER_LIMIT = int64_t{1} << 62;
+// Below four decimal digits a digit the floating path gains nothing over the
+// integer one.
+constexpr int32_t MIN_FLOATING_RADIX_DIGITS = 4;
+constexpr int32_t MAX_RADIX_DIGITS = 9;
+
+int64_t power_of_ten(int32_t exponent)
+{
+    int64_t value = 1;
+    for (int32_t i = 0; i < exponent; ++i)
+        value *= 10;
+    return value;
+}
+
+// A lower bound on floor(exponent * log10 x). log10 and the product are each
+// within a few units in the last place (relative 2^-50 together, far less
+// than the 2^-40 taken off); the absolute 1e-9 covers the small values. The
+// bound may fall one short of the true floor, which only costs a zero digit.
+int64_t log10_power_lower_bound(int32_t x, int64_t exponent)
+{
+    const double estimate = static_cast<double>(exponent) * std::log10(static_cast<double>(x));
+    return static_cast<int64_t>(std::floor(estimate * (1.0 - 0x1p-40) - 1e-9));
+}
+
+int64_t count_bands(int32_t x, int64_t fraction_digits)
+{
+    // The digit bound falls with the band; find the first band where it
+    // reaches zero. Each band's input power is x^(2W) >= 2^80, over 24
+    // decimal digits, smaller than the previous one, so the bound is gone
+    // before band T/23 + 2.
+    int64_t low = 0;
+    int64_t high = fraction_digits / 23 + 2;
+    while (low < high) {
+        const int64_t middle = low + (high - low) / 2;
+        if (band_decimal_digits(x, fraction_digits, middle) > 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+}  // namespace
+
+int64_t band_decimal_digits(int32_t x, int64_t fraction_digits, int64_t band)
+{
+    // P = floor(10^T / x^j) <= 10^(T - e) for e <= log10 x^j, so it has at
+    // most T - e + 1 decimal digits (one more covers P = 10^(T-e) exactly).
+    const int64_t exponent = 2 * band_first_term(band) - 1;
+    return fraction_digits - log10_power_lower_bound(x, exponent) + 1;
+}
+
+int64_t band_start(const SeriesPlan& plan, int64_t band)
+{
+    const int64_t digits = band_decimal_digits(plan.x, plan.fraction_digits, band);
+    if (digits <= 0)
+        return plan.length;
+    const int64_t nonzero = (digits + plan.radix_digits - 1) / plan.radix_digits;
+    return nonzero >= plan.length ? 0 : plan.length - nonzero;
+}
+
+SeriesPlan plan_series(int32_t x, int32_t limb_count, DigitArithmetic wanted)
+{
+    SeriesPlan plan;
+    plan.x = x;
+    plan.limb_count = limb_count;
+    plan.fraction_digits = 4 * (int64_t{limb_count} - 1);
+    plan.band_count = count_bands(x, plan.fraction_digits);
+
+    const int64_t last_term = plan.band_count * BAND_WIDTH;
+    const int64_t largest_term_divisor = 2 * last_term + 1;
+    const int64_t square = int64_t{x} * x;
+
+    plan.arithmetic = DigitArithmetic::integer;
+    plan.radix_digits = 1;
+    if (wanted == DigitArithmetic::floating) {
+        for (int32_t m = MAX_RADIX_DIGITS; m >= MIN_FLOATING_RADIX_DIGITS; --m) {
+            const int64_t room = FLOATING_LIMIT / power_of_ten(m);
+            if (square <= room && largest_term_divisor <= room && last_term + 1 <= room) {
+                plan.arithmetic = DigitArithmetic::floating;
+                plan.radix_digits = m;
+                break;
+            }
+        }
+    }
+    if (plan.arithmetic == DigitArithmetic::integer) {
+        for (int32_t m = MAX_RADIX_DIGITS; m >= 1; --m) {
+            const int64_t room = INTEGER_LIMIT / power_of_ten(m);
+            if (largest_term_divisor < room && x < room) {
+                plan.radix_digits = m;
+                break;
+            }
+        }
+        plan.divide_by_square = square < INTEGER_LIMIT / power_of_ten(plan.radix_digits);
+    }
+    plan.radix = power_of_ten(plan.radix_digits);
+    plan.length = plan.fraction_digits / plan.radix_digits + 1;
+    return plan;
+}
