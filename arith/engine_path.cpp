@@ -1,13 +1,24 @@
-// Path dispatch. The AVX-512 kernel is built into every x86-64 binary with a
-// function-level target attribute; it runs only when the CPU (and the
-// operating system, which the compiler's CPU check also asks) supports the
-// four extensions it uses.
+// Path dispatch. The AVX2 and AVX-512 kernels are built into every x86-64
+// binary (one file compiled for AVX2, one function with a target attribute);
+// each runs only when the CPU (and the operating system, which the
+// compiler's CPU check also asks) supports the extensions it uses.
 #include "engine_path.hpp"
 
+#include "wavefront_avx2.hpp"
 #include "wavefront_avx512.hpp"
 #include "wavefront_portable.hpp"
 
 namespace {
+
+bool cpu_runs_avx2()
+{
+#if defined(__x86_64__)
+    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return supported;
+#else
+    return false;
+#endif
+}
 
 bool cpu_runs_avx512()
 {
@@ -29,6 +40,8 @@ const char* engine_path_name(EnginePath path)
         return "integer";
     case EnginePath::portable:
         return "portable";
+    case EnginePath::avx2:
+        return "avx2";
     case EnginePath::avx512:
         return "avx512";
     }
@@ -38,6 +51,8 @@ const char* engine_path_name(EnginePath path)
 std::vector<EnginePath> available_engine_paths()
 {
     std::vector<EnginePath> paths{EnginePath::integer, EnginePath::portable};
+    if (cpu_runs_avx2())
+        paths.push_back(EnginePath::avx2);
     if (cpu_runs_avx512())
         paths.push_back(EnginePath::avx512);
     return paths;
@@ -45,7 +60,9 @@ std::vector<EnginePath> available_engine_paths()
 
 EnginePath best_engine_path()
 {
-    return cpu_runs_avx512() ? EnginePath::avx512 : EnginePath::portable;
+    if (cpu_runs_avx512())
+        return EnginePath::avx512;
+    return cpu_runs_avx2() ? EnginePath::avx2 : EnginePath::portable;
 }
 
 FloatingBandKernel floating_kernel(EnginePath path)
@@ -53,6 +70,8 @@ FloatingBandKernel floating_kernel(EnginePath path)
 #if defined(__x86_64__)
     if (path == EnginePath::avx512 && cpu_runs_avx512())
         return advance_band_avx512;
+    if (path == EnginePath::avx2 && cpu_runs_avx2())
+        return advance_band_avx2;
 #endif
     (void)path;
     return advance_band_portable;

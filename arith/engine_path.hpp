@@ -9,7 +9,8 @@
 enum class EnginePath {
     integer,   // 64-bit integers and hardware division: plain, exact, slowest
     portable,  // the floating kernel in plain C++, for any target
-    avx512,    // the floating kernel in AVX-512 (x86-64 CPUs that have it)
+    avx2,      // the same C++ built for AVX2 with FMA (x86-64 CPUs that have them)
+    avx512,    // the floating kernel in AVX-512 intrinsics (x86-64 CPUs that have it)
 };
 
 const char* engine_path_name(EnginePath path);
