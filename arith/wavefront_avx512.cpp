@@ -104,13 +104,13 @@ AVX512_TARGET __attribute__((always_inline)) inline void advance_terms(__m512d i
     terms.partial_sum = _mm512_fmadd_pd(own.sign, quotient, in_sum);
 }
 
-AVX512_TARGET TermRegister load_register(const FloatingLanes& lanes, int32_t m)
+AVX512_TARGET __attribute__((always_inline)) inline TermRegister load_register(const FloatingLanes& lanes, int32_t m)
 {
     return {gather_terms(lanes.power, m), gather_terms(lanes.sum, m), gather_terms(lanes.power_remainder, m),
             gather_terms(lanes.term_remainder, m)};
 }
 
-AVX512_TARGET void store_register(FloatingLanes& lanes, int32_t m, const TermRegister& terms)
+AVX512_TARGET __attribute__((always_inline)) inline void store_register(FloatingLanes& lanes, int32_t m, const TermRegister& terms)
 {
     scatter_terms(lanes.power, m, terms.power_digit);
     scatter_terms(lanes.sum, m, terms.partial_sum);
