@@ -9,6 +9,7 @@
 // band_pipeline.hpp); the limbs do not depend on the path or the thread count.
 #pragma once
 
+#include "band_pipeline.hpp"
 #include "engine_path.hpp"
 
 #include <atomic>
@@ -23,7 +24,7 @@ struct EngineOptions {
     std::atomic<int64_t>* progress = nullptr;
     // Digits a band finishes before handing them to the next band of its
     // series; small values only make the threads meet more often.
-    int64_t chunk_digits = 2048;
+    int64_t chunk_digits = DEFAULT_CHUNK_DIGITS;
 };
 
 // results[s] <- arctan(1/xs[s]) over limb_count limbs, for every s (x >= 2,

@@ -35,7 +35,7 @@ Limbs reference_arctan(int32_t x, int32_t limb_count)
 }
 
 Limbs engine_arctan(int32_t x, int32_t limb_count, EnginePath path, int32_t threads = 1,
-                    int64_t chunk_digits = 2048)
+                    int64_t chunk_digits = DEFAULT_CHUNK_DIGITS)
 {
     Limbs result(limb_count, -7);
     const int32_t xs[] = {x};
@@ -154,7 +154,7 @@ TEST(ArctanEngine, ThreadsSharingOneSeriesGiveTheSameLimbs)
         for (const int32_t x : {2, 239, 46341})
             for (const int32_t limb_count : {1, 40, 777, 2500}) {
                 const Limbs one = engine_arctan(x, limb_count, path, 1);
-                for (const int64_t chunk : {int64_t{1}, int64_t{5}, int64_t{2048}})
+                for (const int64_t chunk : {int64_t{1}, int64_t{5}, DEFAULT_CHUNK_DIGITS})
                     for (const int32_t threads : {2, 3})
                         ASSERT_EQ(engine_arctan(x, limb_count, path, threads, chunk), one)
                             << describe(x, limb_count, path) << " threads=" << threads << " chunk=" << chunk;
