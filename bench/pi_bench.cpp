@@ -1,0 +1,187 @@
+// pi_bench: times the whole Gauss formula with the reference series and with
+// the engine (each path this CPU runs, one thread and every core) at several
+// digit counts in one run, and prints the times and the ratios
+// reference / engine measured side by side. The lines starting with "DATA"
+// at the end repeat the figures for bench/plot.sh:
+//   DATA <digits> <reference|path> <threads> <seconds>
+//
+//   pi_bench [--reference-up-to DIGITS] [--every-path-up-to DIGITS]
+//
+// The reference is timed up to 100,000 digits unless told otherwise (at
+// 300,000 it takes minutes); every path is timed up to 300,000 digits, and
+// 1,000,000 digits runs the fastest path only.
+#include "arctan.hpp"
+#include "arctan_engine.hpp"
+#include "gauss_formula.hpp"
+#include "limb.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int64_t DIGIT_COUNTS[] = {10000, 100000, 300000, 1000000};
+constexpr int64_t DEFAULT_REFERENCE_UP_TO = 100000;
+constexpr int64_t DEFAULT_EVERY_PATH_UP_TO = 300000;
+// Runs below this many seconds are repeated and the median kept.
+constexpr double REPEAT_BELOW_SECONDS = 2.0;
+constexpr int32_t REPEATS = 5;
+
+struct Timing {
+    int64_t digits;
+    std::string method;  // "reference" or a path name
+    int32_t threads;
+    double seconds;
+};
+
+struct Settings {
+    int64_t reference_up_to = DEFAULT_REFERENCE_UP_TO;
+    int64_t every_path_up_to = DEFAULT_EVERY_PATH_UP_TO;
+};
+
+// The limb count the program uses for a number of digits.
+int32_t limbs_for(int64_t digits)
+{
+    return static_cast<int32_t>(digits / LIMB_DIGITS + 1);
+}
+
+std::string cpu_model()
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line))
+        if (line.rfind("model name", 0) == 0) {
+            const size_t colon = line.find(':');
+            return colon == std::string::npos ? line : line.substr(colon + 2);
+        }
+    return "unknown";
+}
+
+double seconds_of(const std::function<void()>& run)
+{
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One run, or the median of several when one is short.
+double median_seconds(const std::function<void()>& run)
+{
+    const double first = seconds_of(run);
+    if (first >= REPEAT_BELOW_SECONDS)
+        return first;
+    std::vector<double> times{first};
+    for (int32_t i = 1; i < REPEATS; ++i)
+        times.push_back(seconds_of(run));
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// The formula as it was before the engine: the reference series one after
+// another, weighed and summed with the limb operations.
+void reference_formula(int32_t limb_count, std::vector<int32_t>& total)
+{
+    std::vector<int32_t> arc(limb_count), power(limb_count), quotient(limb_count);
+    std::fill(total.begin(), total.end(), 0);
+    for (const FormulaTerm& term : TERM_TABLE) {
+        arctan_recip_reference(term.x, limb_count, arc.data(), power.data(), quotient.data());
+        limb_mul_small(limb_count, arc.data(), std::abs(term.coefficient));
+        if (term.coefficient > 0)
+            limb_add(limb_count, total.data(), arc.data());
+        else
+            limb_sub(limb_count, total.data(), arc.data());
+    }
+    limb_mul_small(limb_count, total.data(), 4);
+}
+
+void engine_formula(int32_t limb_count, EnginePath path, int32_t threads, std::vector<int32_t>& total)
+{
+    std::vector<int32_t> arc(limb_count), power(limb_count), quotient(limb_count);
+    EngineOptions options;
+    options.path = path;
+    options.threads = threads;
+    gauss_formula(limb_count, total.data(), arc.data(), power.data(), quotient.data(), options);
+}
+
+Settings read_settings(int argc, char** argv)
+{
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const bool has_value = i + 1 < argc;
+        if (std::strcmp(argv[i], "--reference-up-to") == 0 && has_value)
+            settings.reference_up_to = std::atoll(argv[++i]);
+        else if (std::strcmp(argv[i], "--every-path-up-to") == 0 && has_value)
+            settings.every_path_up_to = std::atoll(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: %s [--reference-up-to DIGITS] [--every-path-up-to DIGITS]\n", argv[0]);
+            std::exit(2);
+        }
+    }
+    return settings;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const Settings settings = read_settings(argc, argv);
+    const unsigned hardware = std::thread::hardware_concurrency();
+    const int32_t all_threads = hardware == 0 ? 1 : static_cast<int32_t>(hardware);
+    std::printf("CPU: %s\nhardware threads: %d\npaths this CPU runs:", cpu_model().c_str(), all_threads);
+    for (const EnginePath path : available_engine_paths())
+        std::printf(" %s", engine_path_name(path));
+    std::printf("\nbest path: %s\n", engine_path_name(best_engine_path()));
+    std::printf("whole formula (three series, weighed and summed); times in seconds, "
+                "median of %d when below %.0f s\n\n", REPEATS, REPEAT_BELOW_SECONDS);
+
+    std::vector<Timing> timings;
+    for (const int64_t digits : DIGIT_COUNTS) {
+        const int32_t limb_count = limbs_for(digits);
+        std::vector<int32_t> expected(limb_count), total(limb_count);
+        std::printf("%lld digits (%d limbs)\n", static_cast<long long>(digits), limb_count);
+
+        double reference_seconds = 0;
+        const bool with_reference = digits <= settings.reference_up_to;
+        if (with_reference) {
+            reference_seconds = median_seconds([&] { reference_formula(limb_count, expected); });
+            std::printf("  %-22s %10.4f\n", "reference", reference_seconds);
+            timings.push_back({digits, "reference", 1, reference_seconds});
+        }
+
+        std::vector<EnginePath> paths = available_engine_paths();
+        if (digits > settings.every_path_up_to)
+            paths = {best_engine_path()};
+        std::vector<int32_t> thread_counts{1};
+        if (all_threads > 1)
+            thread_counts.push_back(all_threads);
+        for (const EnginePath path : paths)
+            for (const int32_t threads : thread_counts) {
+                const double seconds = median_seconds([&] { engine_formula(limb_count, path, threads, total); });
+                const std::string label =
+                    std::string("engine ") + engine_path_name(path) + " x" + std::to_string(threads);
+                std::printf("  %-22s %10.4f", label.c_str(), seconds);
+                if (with_reference) {
+                    std::printf("   reference/engine %8.1f%s", reference_seconds / seconds,
+                                total == expected ? "" : "   LIMBS DIFFER");
+                }
+                std::printf("\n");
+                timings.push_back({digits, engine_path_name(path), threads, seconds});
+                if (with_reference && total != expected)
+                    return 1;
+            }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    for (const Timing& timing : timings)
+        std::printf("DATA %lld %s %d %.6f\n", static_cast<long long>(timing.digits), timing.method.c_str(),
+                    timing.threads, timing.seconds);
+    return 0;
+}
