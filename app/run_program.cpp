@@ -7,6 +7,7 @@
 #include "last_key.hpp"
 #include "limb.hpp"
 #include "pi_digits.hpp"
+#include "progress_line.hpp"
 #include "result_file.hpp"
 
 #include <chrono>
@@ -42,8 +43,12 @@ int run_program()
     std::getc(stdin);  // the line end after the number
 
     const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
+    std::atomic<int64_t> work_done{0};
     const int32_t start = milliseconds_now();
-    PiLimbs pi = compute_pi(limb_count);
+    PiLimbs pi = [&] {
+        const ProgressLine progress(work_done, pi_progress_total(limb_count));
+        return compute_pi(limb_count, INITIAL_GUARD_LIMBS, &work_done);
+    }();
     const int32_t end = milliseconds_now();
 
     write_result(limb_count, pi.limbs.data());

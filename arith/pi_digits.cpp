@@ -35,7 +35,12 @@ bool truncation_is_decided(int32_t limb_count, int32_t guard_limbs, const int32_
     return low[0] == 0 && high[0] == 0;
 }
 
-PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs)
+int64_t pi_progress_total(int32_t limb_count)
+{
+    return gauss_formula_progress_total(limb_count + INITIAL_GUARD_LIMBS);
+}
+
+PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs, std::atomic<int64_t>* progress)
 {
     for (int32_t guard = initial_guard_limbs;; guard *= 2) {
         const int32_t working_count = limb_count + guard;
@@ -49,7 +54,12 @@ PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs)
             arc.resize(working_count);
             power.resize(working_count);
             quotient.resize(working_count);
-            gauss_formula(working_count, total.data(), arc.data(), power.data(), quotient.data());
+            EngineOptions options;
+            options.threads = formula_threads(working_count);
+            options.progress = progress;
+            if (progress != nullptr)
+                progress->store(0, std::memory_order_relaxed);
+            gauss_formula(working_count, total.data(), arc.data(), power.data(), quotient.data(), options);
         } catch (const std::bad_alloc&) {
             throw OutOfMemory(bytes_needed);
         }

@@ -6,6 +6,7 @@
 // computed again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -26,7 +27,13 @@ struct PiLimbs {
 
 // Pi over limb_count limbs (limb 0 the integer part 3), each the truncated
 // digit group of pi. Throws OutOfMemory when the working arrays cannot be had.
-PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs = INITIAL_GUARD_LIMBS);
+// If progress is given, it counts the work of the current attempt up to
+// pi_progress_total(limb_count), starting again from 0 when the guard widens.
+PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs = INITIAL_GUARD_LIMBS,
+                   std::atomic<int64_t>* progress = nullptr);
+
+// The work a compute_pi run counts in progress (for its first attempt).
+int64_t pi_progress_total(int32_t limb_count);
 
 // True when every value within error_bound units of the last limb of
 // total (limb_count + guard_limbs limbs) has the same first limb_count limbs.

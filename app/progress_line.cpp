@@ -1,0 +1,81 @@
+// The watcher sleeps on a condition variable between redraws, so it costs the
+// computation one relaxed atomic read ten times a second and nothing else.
+#include "progress_line.hpp"
+
+#include "interruption.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
+constexpr auto QUIET_START = std::chrono::seconds(1);
+constexpr char ERASE_LINE[] = "\r\033[K";
+
+void write_to_terminal(const std::string& text)
+{
+    (void)!write(STDERR_FILENO, text.data(), text.size());
+}
+
+}  // namespace
+
+std::string progress_text(double share_done, double elapsed_seconds)
+{
+    const int percent = static_cast<int>(std::floor(share_done * 100));
+    std::string text = "Computing: " + std::to_string(percent) + "% done";
+    // A rate measured over less than a hundredth of the work says little.
+    if (share_done >= 0.01 && share_done < 1) {
+        const auto seconds_left = static_cast<int64_t>(std::ceil(elapsed_seconds * (1 - share_done) / share_done));
+        text += ", about ";
+        if (seconds_left >= 60)
+            text += std::to_string(seconds_left / 60) + " min " + std::to_string(seconds_left % 60) + " s left";
+        else
+            text += std::to_string(seconds_left) + " s left";
+    }
+    return text;
+}
+
+ProgressLine::ProgressLine(const std::atomic<int64_t>& done, int64_t total) : done_(done), total_(total)
+{
+    if (isatty(STDERR_FILENO) && total_ > 0)
+        watcher_ = std::thread(&ProgressLine::watch, this);
+}
+
+ProgressLine::~ProgressLine()
+{
+    if (!watcher_.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    watcher_.join();
+    if (shown_) {
+        write_to_terminal(ERASE_LINE);
+        interruption_guard_status_line(false);
+    }
+}
+
+void ProgressLine::watch()
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::string drawn;
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, REDRAW_INTERVAL, [this] { return stopping_; })) {
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        if (elapsed < QUIET_START)
+            continue;
+        const double share = std::min(1.0, double(done_.load(std::memory_order_relaxed)) / double(total_));
+        const std::string text = progress_text(share, std::chrono::duration<double>(elapsed).count());
+        if (text == drawn)
+            continue;
+        interruption_guard_status_line(true);
+        shown_ = true;
+        write_to_terminal(ERASE_LINE + text);
+        drawn = text;
+    }
+}
