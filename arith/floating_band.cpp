@@ -2,6 +2,7 @@
 // floating kernels need one direction each), and the alternating signs.
 #include "floating_band.hpp"
 
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -27,6 +28,14 @@ double inverse_rounded_down(double divisor)
 
 FloatingBand make_floating_band(const SeriesPlan& plan, int64_t band_index)
 {
+    // plan_series falls back to the integer path wherever these bounds fail.
+    assert(plan.arithmetic == DigitArithmetic::floating);
+    const int64_t divisor_limit = FLOATING_EXACT_LIMIT / plan.radix;
+    assert(int64_t{plan.x} * plan.x <= divisor_limit);
+    assert(2 * (band_first_term(band_index) + BAND_WIDTH - 1) + 1 <= divisor_limit);
+    assert(band_first_term(band_index) + BAND_WIDTH <= divisor_limit);
+    (void)divisor_limit;
+
     FloatingBand band;
     band.start = band_start(plan, band_index);
     band.length = plan.length;

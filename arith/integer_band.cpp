@@ -4,8 +4,16 @@
 // are bounded by (terms + 1) * radix, below that as well.
 #include "integer_band.hpp"
 
+#include <cassert>
+
 IntegerBand make_integer_band(const SeriesPlan& plan, int64_t band_index)
 {
+    const int64_t divisor_limit = INTEGER_EXACT_LIMIT / plan.radix;
+    assert(plan.x < divisor_limit);
+    assert(!plan.divide_by_square || int64_t{plan.x} * plan.x < divisor_limit);
+    assert(2 * (band_first_term(band_index) + BAND_WIDTH - 1) + 1 < divisor_limit);
+    (void)divisor_limit;
+
     IntegerBand band;
     band.start = band_start(plan, band_index);
     band.radix = plan.radix;

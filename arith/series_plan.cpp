@@ -6,13 +6,6 @@
 
 namespace {
 
-// Floating kernels keep every value an integer below 2^52 (their derivation
-// sits beside them): divisor * radix <= 2^52 for each divisor, and the digit
-// sums, at most (terms + 1) * (radix - 1) in size, below 2^52 as well.
-constexpr int64_t FLOATING_LIMIT = int64_t{1} << 52;
-// Integer kernels form remainder * radix + digit below divisor * radix, which
-// must stay inside a signed 64-bit value; 2^62 leaves room for the sums.
-constexpr int64_t INTEGER_LIMIT = int64_t{1} << 62;
 // Below four decimal digits a digit the floating path gains nothing over the
 // integer one.
 constexpr int32_t MIN_FLOATING_RADIX_DIGITS = 4;
@@ -89,7 +82,7 @@ SeriesPlan plan_series(int32_t x, int32_t limb_count, DigitArithmetic wanted)
     plan.radix_digits = 1;
     if (wanted == DigitArithmetic::floating) {
         for (int32_t m = MAX_RADIX_DIGITS; m >= MIN_FLOATING_RADIX_DIGITS; --m) {
-            const int64_t room = FLOATING_LIMIT / power_of_ten(m);
+            const int64_t room = FLOATING_EXACT_LIMIT / power_of_ten(m);
             if (square <= room && largest_term_divisor <= room && last_term + 1 <= room) {
                 plan.arithmetic = DigitArithmetic::floating;
                 plan.radix_digits = m;
@@ -99,13 +92,13 @@ SeriesPlan plan_series(int32_t x, int32_t limb_count, DigitArithmetic wanted)
     }
     if (plan.arithmetic == DigitArithmetic::integer) {
         for (int32_t m = MAX_RADIX_DIGITS; m >= 1; --m) {
-            const int64_t room = INTEGER_LIMIT / power_of_ten(m);
+            const int64_t room = INTEGER_EXACT_LIMIT / power_of_ten(m);
             if (largest_term_divisor < room && x < room) {
                 plan.radix_digits = m;
                 break;
             }
         }
-        plan.divide_by_square = square < INTEGER_LIMIT / power_of_ten(plan.radix_digits);
+        plan.divide_by_square = square < INTEGER_EXACT_LIMIT / power_of_ten(plan.radix_digits);
     }
     plan.radix = power_of_ten(plan.radix_digits);
     plan.length = plan.fraction_digits / plan.radix_digits + 1;

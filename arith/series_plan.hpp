@@ -15,6 +15,14 @@
 // Terms swept together in one pass over the digits (one band).
 inline constexpr int32_t BAND_WIDTH = 40;
 
+// The floating kernels are exact while every divisor D meets D * radix <= 2^52
+// and the digit sums, at most (terms + 1) * (radix - 1) in size, stay within
+// 2^52 as well (the derivations sit beside the kernels).
+inline constexpr int64_t FLOATING_EXACT_LIMIT = int64_t{1} << 52;
+// The integer kernel forms remainder * radix + digit below D * radix, which
+// must fit a signed 64-bit value; 2^62 leaves room for the sums.
+inline constexpr int64_t INTEGER_EXACT_LIMIT = int64_t{1} << 62;
+
 // Where the digits are computed: in doubles, with every value an integer below
 // 2^52 (see the kernels), or in 64-bit integers with hardware division.
 enum class DigitArithmetic { floating, integer };
