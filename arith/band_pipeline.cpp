@@ -46,9 +46,11 @@ void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptio
     const std::atomic<int64_t>* before = band_index > 0 ? &work.band_done[band_index - 1] : nullptr;
     std::atomic<int64_t>& done = work.band_done[band_index];
 
-    // The lanes start with the sums just above the band's start.
+    // The lanes start with the sums just above the band's start: final once
+    // the previous band has passed the start (a mark of at least 1 also
+    // covers the padding above digit 0, written by its first chunk).
     if (before)
-        wait_until_done(*before, std::min(length, band.start));
+        wait_until_done(*before, std::min(length, band.start + 1));
     FloatingLanes lanes;
     begin_floating_lanes(band, work.sum, lanes);
     for (int64_t position = band.start; position < length;) {
