@@ -6,8 +6,8 @@
 
 namespace {
 
-// Below four decimal digits a digit the floating path gains nothing over the
-// integer one.
+// With fewer than four decimal digits per engine digit the floating kernels
+// would gain little over the integer one.
 constexpr int32_t MIN_FLOATING_RADIX_DIGITS = 4;
 constexpr int32_t MAX_RADIX_DIGITS = 9;
 
