@@ -77,6 +77,7 @@ protected:
 
     void expect_terminal_restored()
     {
+        ASSERT_TRUE(wait_for("icanon", 10s)) << "stty printed nothing";
         const std::string settings = screen();
         EXPECT_NE(settings.find(" icanon"), std::string::npos) << settings;
         EXPECT_EQ(settings.find("-icanon"), std::string::npos) << settings;
