@@ -1,6 +1,7 @@
 // The weighted sum of the three arctangents, and its error bound.
 #include "gauss_formula.hpp"
 
+#include "arctan.hpp"
 #include "limb.hpp"
 
 #include <cstdlib>
@@ -14,6 +15,17 @@ namespace {
 constexpr int32_t THREADED_LIMB_COUNT = 1000;
 
 constexpr int32_t FORMULA_XS[] = {TERM_TABLE[0].x, TERM_TABLE[1].x, TERM_TABLE[2].x};
+
+// total <- total + coefficient * arc; arc is scaled in place. 12 * arctan(1/18)
+// < 1, so limb 0 never carries out.
+void add_weighted(int32_t limb_count, int32_t* total, int32_t* arc, int32_t coefficient)
+{
+    limb_mul_small(limb_count, arc, std::abs(coefficient));
+    if (coefficient > 0)
+        limb_add(limb_count, total, arc);
+    else
+        limb_sub(limb_count, total, arc);
+}
 
 }  // namespace
 
@@ -42,14 +54,18 @@ void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* po
     arctan_series(FORMULA_XS, limb_count, arcs, options);
     for (int32_t i = 0; i < limb_count; ++i)
         total[i] = 0;
-    for (size_t t = 0; t < std::size(TERM_TABLE); ++t) {
-        const FormulaTerm& term = TERM_TABLE[t];
-        // 12 * arctan(1/18) < 1, so limb 0 never carries out.
-        limb_mul_small(limb_count, arcs[t], std::abs(term.coefficient));
-        if (term.coefficient > 0)
-            limb_add(limb_count, total, arcs[t]);
-        else
-            limb_sub(limb_count, total, arcs[t]);
+    for (size_t t = 0; t < std::size(TERM_TABLE); ++t)
+        add_weighted(limb_count, total, arcs[t], TERM_TABLE[t].coefficient);
+    limb_mul_small(limb_count, total, 4);
+}
+
+void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient)
+{
+    for (int32_t i = 0; i < limb_count; ++i)
+        total[i] = 0;
+    for (const FormulaTerm& term : TERM_TABLE) {
+        arctan_recip_reference(term.x, limb_count, arc, power, quotient);
+        add_weighted(limb_count, total, arc, term.coefficient);
     }
     limb_mul_small(limb_count, total, 4);
 }

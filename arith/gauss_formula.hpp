@@ -27,6 +27,10 @@ void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* po
 void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient,
                    const EngineOptions& options);
 
+// The same formula over the straightforward series (arctan_recip_reference),
+// one after another: the yardstick for the engine, slow.
+void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient);
+
 // The threads gauss_formula uses for ALL_CORES.
 int32_t formula_threads(int32_t limb_count);
 

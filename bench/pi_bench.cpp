@@ -85,21 +85,12 @@ double median_seconds(const std::function<void()>& run)
     return times[times.size() / 2];
 }
 
-// The formula as it was before the engine: the reference series one after
-// another, weighed and summed with the limb operations.
+// The formula as it was before the engine: the straightforward series one
+// after another, weighed and summed with the limb operations.
 void reference_formula(int32_t limb_count, std::vector<int32_t>& total)
 {
     std::vector<int32_t> arc(limb_count), power(limb_count), quotient(limb_count);
-    std::fill(total.begin(), total.end(), 0);
-    for (const FormulaTerm& term : TERM_TABLE) {
-        arctan_recip_reference(term.x, limb_count, arc.data(), power.data(), quotient.data());
-        limb_mul_small(limb_count, arc.data(), std::abs(term.coefficient));
-        if (term.coefficient > 0)
-            limb_add(limb_count, total.data(), arc.data());
-        else
-            limb_sub(limb_count, total.data(), arc.data());
-    }
-    limb_mul_small(limb_count, total.data(), 4);
+    gauss_formula_reference(limb_count, total.data(), arc.data(), power.data(), quotient.data());
 }
 
 void engine_formula(int32_t limb_count, EnginePath path, int32_t threads, std::vector<int32_t>& total)

@@ -52,16 +52,8 @@ Limbs engine_arctan(int32_t x, int32_t limb_count, EnginePath path, int32_t thre
 // another, weighed and summed with the limb operations.
 Limbs reference_formula(int32_t limb_count)
 {
-    Limbs total(limb_count, 0);
-    for (const FormulaTerm& term : TERM_TABLE) {
-        Limbs arc = reference_arctan(term.x, limb_count);
-        limb_mul_small(limb_count, arc.data(), std::abs(term.coefficient));
-        if (term.coefficient > 0)
-            limb_add(limb_count, total.data(), arc.data());
-        else
-            limb_sub(limb_count, total.data(), arc.data());
-    }
-    limb_mul_small(limb_count, total.data(), 4);
+    Limbs total(limb_count), arc(limb_count), power(limb_count), quotient(limb_count);
+    gauss_formula_reference(limb_count, total.data(), arc.data(), power.data(), quotient.data());
     return total;
 }
 
