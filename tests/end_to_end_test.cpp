@@ -109,14 +109,10 @@ TEST(EndToEnd, ArraysThatCannotBeAllocatedAreReportedWithTheMemoryNeeded)
 #endif
     TempDir dir;
     dir.write("Out.txt", old_result);
-    ProcessOptions options;
-    options.input = "2147483647\n";
-    options.working_directory = dir.path();
-    options.in_child = [] {
+    const ProcessResult run = run_pi(dir.path(), "2147483647\n", [] {
         const rlimit one_gibibyte{1u << 30, 1u << 30};
         setrlimit(RLIMIT_AS, &one_gibibyte);
-    };
-    const ProcessResult run = run_process(PI_BINARY, options);
+    });
     expect_failure(run, dir, "cannot allocate", {"Out.txt"});
     EXPECT_NE(run.errors.find("bytes"), std::string::npos) << run.errors;
     EXPECT_EQ(dir.read("Out.txt"), old_result);
@@ -136,16 +132,13 @@ TEST(EndToEnd, AReadOnlyDirectoryIsReportedAndTheOldResultSurvives)
     TempDir dir;
     dir.write("Out.txt", old_result);
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    ProcessOptions options;
-    options.input = "100\n";
-    options.working_directory = dir.path();
     // Root may write anywhere, so the program then runs as the unprivileged
     // user 'nobody' for the permissions to bite.
-    options.in_child = [] {
+    const ProcessResult run = run_pi(dir.path(), "100\n", [] {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(125);
-    };
-    expect_failure(run_process(PI_BINARY, options), dir, "Permission denied", {"Out.txt"});
+    });
+    expect_failure(run, dir, "Permission denied", {"Out.txt"});
     EXPECT_EQ(dir.read("Out.txt"), old_result);
 }
 
@@ -153,15 +146,12 @@ TEST(EndToEnd, AFileSizeLimitMidWriteLeavesTheOldResultWhole)
 {
     TempDir dir;
     dir.write("Out.txt", old_result);
-    ProcessOptions options;
-    options.input = "5000\n";
-    options.working_directory = dir.path();
-    options.in_child = [] {
+    const ProcessResult run = run_pi(dir.path(), "5000\n", [] {
         std::signal(SIGXFSZ, SIG_IGN);  // fail the write with EFBIG instead of killing
         const rlimit two_kibibytes{2048, 2048};
         setrlimit(RLIMIT_FSIZE, &two_kibibytes);
-    };
-    expect_failure(run_process(PI_BINARY, options), dir, "File too large", {"Out.txt"});
+    });
+    expect_failure(run, dir, "File too large", {"Out.txt"});
     EXPECT_EQ(dir.read("Out.txt"), old_result);
 }
 
@@ -178,10 +168,7 @@ TEST(EndToEnd, AFullDiskLeavesTheOldResultWhole)
         std::fputs(old_result.c_str(), old_file);
         std::fclose(old_file);
 
-        ProcessOptions options;
-        options.input = "5000\n";
-        options.working_directory = disk;
-        const ProcessResult run = run_process(PI_BINARY, options);
+        const ProcessResult run = run_pi(disk, "5000\n");
         EXPECT_NE(run.exit_status, 0);
         EXPECT_NE(run.errors.find("No space left on device"), std::string::npos) << run.errors;
         EXPECT_EQ(run.output, "Enter accuracy: ");

@@ -103,11 +103,13 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
     return run_process(std::vector<std::string>{program}, options);
 }
 
-ProcessResult run_pi(const std::string& working_directory, const std::string& input)
+ProcessResult run_pi(const std::string& working_directory, const std::string& input,
+                     std::function<void()> in_child)
 {
     ProcessOptions options;
     options.input = input;
     options.working_directory = working_directory;
+    options.in_child = std::move(in_child);
     return run_process(pi_binary(), options);
 }
 

@@ -43,8 +43,10 @@ private:
 ProcessResult run_process(const std::vector<std::string>& command, const ProcessOptions& options);
 ProcessResult run_process(const std::string& program, const ProcessOptions& options);
 
-// Runs the built pi in working_directory with input on standard input.
-ProcessResult run_pi(const std::string& working_directory, const std::string& input);
+// Runs the built pi in working_directory with input on standard input, after
+// in_child (if given) has set up the child's limits.
+ProcessResult run_pi(const std::string& working_directory, const std::string& input,
+                     std::function<void()> in_child = {});
 
 // The path of the built pi.
 std::string pi_binary();
