@@ -122,6 +122,7 @@ TEST_F(Terminal, ALongRunShowsProgressAndErasesItBeforeTheReport)
     })) << screen();
     EXPECT_TRUE(progress_seen) << "no status line during a run of several seconds";
     EXPECT_FALSE(screen_shows("% done")) << screen();
+    EXPECT_TRUE(dir_.read("Out.txt") == expected_result_file(1000000)) << "a wrong digit in the million";
     tmux("send-keys -t pi q");
     ASSERT_TRUE(wait_for("exit status 0", 10s)) << screen();
 }
