@@ -1,5 +1,5 @@
 // Path dispatch. The AVX2 and AVX-512 kernels are built into every x86-64
-// binary (one file compiled for AVX2, one function with a target attribute);
+// binary (functions with a target attribute in files built for the baseline);
 // each runs only when the CPU (and the operating system, which the
 // compiler's CPU check also asks) supports the extensions it uses.
 #include "engine_path.hpp"

@@ -1,6 +1,7 @@
-// The floating band kernel built for AVX2 with FMA: the portable lane-array
-// body in 256-bit registers, four lanes at a time. x86-64 only; run only where
-// the CPU reports both extensions (see engine_path.cpp).
+// The floating band kernel in AVX2 and FMA intrinsics: the band's 40 terms in
+// ten registers of four lanes, with the rounding mode set to round-down for
+// the call. x86-64 only; run only where the CPU reports both extensions (see
+// engine_path.cpp).
 #pragma once
 
 #include "floating_band.hpp"
