@@ -9,7 +9,7 @@
 enum class EnginePath {
     integer,   // 64-bit integers and hardware division: plain, exact, slowest
     portable,  // the floating kernel in plain C++, for any target
-    avx2,      // the same C++ built for AVX2 with FMA (x86-64 CPUs that have them)
+    avx2,      // the floating kernel in AVX2 and FMA intrinsics (x86-64 CPUs that have them)
     avx512,    // the floating kernel in AVX-512 intrinsics (x86-64 CPUs that have it)
 };
 
