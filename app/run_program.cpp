@@ -10,7 +10,9 @@
 #include "progress_line.hpp"
 #include "result_file.hpp"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <string>
 
@@ -55,7 +57,8 @@ int run_program()
     std::printf("Computation time is : %9.2f seconds\nResult in %s file.\n", elapsed_seconds(start, end),
                 RESULT_FILE_NAME);
     std::fputs("\n\nPress any key to continue...", stdout);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw ReportError(std::string("cannot print the report: ") + std::strerror(errno));
     pi.limbs = {};  // give the memory back before the pause
 
     read_last_key(stdin);

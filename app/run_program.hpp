@@ -10,7 +10,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The report could not be printed (standard output closed or full); the
+// result file is written by then.
+class ReportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Runs the whole dialogue on standard input and output and returns the exit
-// status. Failures are thrown (InputError, OutOfMemory, FileError) for main
-// to report.
+// status. Failures are thrown (InputError, OutOfMemory, FileError,
+// ReportError) for main to report.
 int run_program();

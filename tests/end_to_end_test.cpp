@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <regex>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -181,6 +182,19 @@ TEST(EndToEnd, AFullDiskLeavesTheOldResultWhole)
         EXPECT_EQ(rmdir((disk + "/Out.txt").c_str()), -1) << "still a file";
     }
     umount(disk.c_str());
+}
+
+TEST(EndToEnd, AReportThatCannotBePrintedIsNotASuccess)
+{
+    TempDir dir;
+    const ProcessResult run = run_pi(dir.path(), "100\n", [] {
+        const int full = open("/dev/full", O_WRONLY);
+        if (full < 0 || dup2(full, STDOUT_FILENO) < 0)
+            _exit(125);
+    });
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.errors, "pi: cannot print the report: No space left on device\n");
+    EXPECT_EQ(dir.read("Out.txt"), expected_result_file(100)) << "the result itself is complete";
 }
 
 TEST(EndToEnd, ASuccessfulRunReplacesALongerOldResultCompletely)
