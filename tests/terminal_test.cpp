@@ -42,6 +42,14 @@ protected:
         ASSERT_EQ(started, "") << "tmux could not start a session";
     }
 
+    // Starts pi, waits for its prompt and types accuracy and Enter.
+    void start_pi_and_type(const std::string& accuracy)
+    {
+        ASSERT_NO_FATAL_FAILURE(start_pi());
+        ASSERT_TRUE(wait_for("Enter accuracy:", 10s)) << screen();
+        tmux("send-keys -t pi " + accuracy + " Enter");
+    }
+
     std::string tmux(const std::string& arguments)
     {
         const std::string command = "tmux -L " + socket_ + " " + arguments + " 2>&1";
@@ -113,9 +121,7 @@ TEST_F(Terminal, PromptFirstThenTheRunThenOneKeyEndsIt)
 
 TEST_F(Terminal, ALongRunShowsProgressAndErasesItBeforeTheReport)
 {
-    start_pi();
-    ASSERT_TRUE(wait_for("Enter accuracy:", 10s));
-    tmux("send-keys -t pi 1000000 Enter");
+    ASSERT_NO_FATAL_FAILURE(start_pi_and_type("1000000"));
     bool progress_seen = false;
     ASSERT_TRUE(wait_for("Press any key to continue...", 600s, [&](const std::string& look) {
         progress_seen = progress_seen || look.find("% done") != std::string::npos;
@@ -130,9 +136,7 @@ TEST_F(Terminal, ALongRunShowsProgressAndErasesItBeforeTheReport)
 TEST_F(Terminal, CtrlCDuringTheRunErasesTheStatusLineAndKeepsTheOldResult)
 {
     dir_.write("Out.txt", "old result\n");
-    start_pi();
-    ASSERT_TRUE(wait_for("Enter accuracy:", 10s));
-    tmux("send-keys -t pi 5000000 Enter");
+    ASSERT_NO_FATAL_FAILURE(start_pi_and_type("5000000"));
     ASSERT_TRUE(wait_for("% done", 60s)) << screen();
     tmux("send-keys -t pi C-c");
     ASSERT_TRUE(wait_for("exit status 130", 10s)) << screen();
@@ -144,9 +148,7 @@ TEST_F(Terminal, CtrlCDuringTheRunErasesTheStatusLineAndKeepsTheOldResult)
 
 TEST_F(Terminal, CtrlCAtTheLastKeyRestoresTheTerminal)
 {
-    start_pi();
-    ASSERT_TRUE(wait_for("Enter accuracy:", 10s));
-    tmux("send-keys -t pi 100 Enter");
+    ASSERT_NO_FATAL_FAILURE(start_pi_and_type("100"));
     ASSERT_TRUE(wait_for("Press any key to continue...", 60s)) << screen();
     tmux("send-keys -t pi C-c");
     ASSERT_TRUE(wait_for("exit status 130", 10s)) << screen();
