@@ -10,11 +10,13 @@
 #include "progress_line.hpp"
 #include "result_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -49,7 +51,10 @@ int run_program()
     const int32_t start = milliseconds_now();
     PiLimbs pi = [&] {
         const ProgressLine progress(work_done, pi_progress_total(limb_count));
-        return compute_pi(limb_count, INITIAL_GUARD_LIMBS, &work_done);
+        PiOptions options;
+        options.cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+        options.progress = &work_done;
+        return compute_pi(limb_count, options);
     }();
     const int32_t end = milliseconds_now();
 

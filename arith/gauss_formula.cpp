@@ -4,6 +4,7 @@
 #include "arctan.hpp"
 #include "limb.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -29,19 +30,19 @@ void add_weighted(int32_t limb_count, int32_t* total, int32_t* arc, int32_t coef
 
 }  // namespace
 
-int32_t formula_threads(int32_t limb_count)
+int32_t formula_threads(int32_t limb_count, int32_t cpus)
 {
     if (limb_count < THREADED_LIMB_COUNT)
         return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int32_t>(cores);
+    return std::max<int32_t>(1, cpus);
 }
 
 void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient,
                    int32_t threads)
 {
     EngineOptions options;
-    options.threads = threads == ALL_CORES ? formula_threads(limb_count) : threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    options.threads = threads == ALL_CORES ? formula_threads(limb_count, static_cast<int32_t>(cores)) : threads;
     gauss_formula(limb_count, total, arc, power, quotient, options);
 }
 

@@ -31,8 +31,8 @@ void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* po
 // one after another: the yardstick for the engine, slow.
 void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient);
 
-// The threads gauss_formula uses for ALL_CORES.
-int32_t formula_threads(int32_t limb_count);
+// The threads worth starting for the formula over limb_count limbs on cpus CPUs.
+int32_t formula_threads(int32_t limb_count, int32_t cpus);
 
 // What one gauss_formula run adds to the progress counter.
 int64_t gauss_formula_progress_total(int32_t limb_count);

@@ -7,10 +7,32 @@
 #include <new>
 #include <string>
 
-OutOfMemory::OutOfMemory(int64_t bytes)
-    : std::runtime_error("cannot allocate " + std::to_string(bytes) + " bytes (" +
-                         std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB) for the digit arrays"),
-      bytes_needed(bytes)
+namespace {
+
+std::string mebibytes(int64_t bytes)
+{
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
+
+std::string out_of_memory_message(int64_t needed, int64_t available)
+{
+    std::string message =
+        "cannot allocate " + std::to_string(needed) + " bytes (" + mebibytes(needed) + ") for the digit arrays";
+    if (available >= 0)
+        message += ": " + std::to_string(available) + " bytes (" + mebibytes(available) + ") available";
+    return message;
+}
+
+// The four limb arrays and the engine's digit arrays of one attempt.
+int64_t attempt_bytes(int32_t working_count)
+{
+    return 4 * int64_t{working_count} * int64_t{sizeof(int32_t)} + gauss_formula_scratch_bytes(working_count);
+}
+
+}  // namespace
+
+OutOfMemory::OutOfMemory(int64_t needed, int64_t available)
+    : std::runtime_error(out_of_memory_message(needed, available)), bytes_needed(needed), bytes_available(available)
 {
 }
 
@@ -40,14 +62,18 @@ int64_t pi_progress_total(int32_t limb_count)
     return gauss_formula_progress_total(limb_count + INITIAL_GUARD_LIMBS);
 }
 
-PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs, std::atomic<int64_t>* progress)
+int64_t pi_bytes_needed(int32_t limb_count)
 {
-    for (int32_t guard = initial_guard_limbs;; guard *= 2) {
+    return attempt_bytes(limb_count + INITIAL_GUARD_LIMBS);
+}
+
+PiLimbs compute_pi(int32_t limb_count, const PiOptions& pi_options)
+{
+    std::atomic<int64_t>* const progress = pi_options.progress;
+    for (int32_t guard = pi_options.initial_guard_limbs;; guard *= 2) {
         const int32_t working_count = limb_count + guard;
-        // The four limb arrays and the engine's digit arrays: a failure of
-        // either is reported with the bytes of both.
-        const int64_t bytes_needed =
-            4 * int64_t{working_count} * int64_t{sizeof(int32_t)} + gauss_formula_scratch_bytes(working_count);
+        // A failure of any allocation is reported with the bytes of all.
+        const int64_t bytes_needed = attempt_bytes(working_count);
         std::vector<int32_t> total, arc, power, quotient;
         try {
             total.resize(working_count);
@@ -55,7 +81,7 @@ PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs, std::atomic<
             power.resize(working_count);
             quotient.resize(working_count);
             EngineOptions options;
-            options.threads = formula_threads(working_count);
+            options.threads = formula_threads(working_count, pi_options.cpus);
             options.progress = progress;
             if (progress != nullptr)
                 progress->store(0, std::memory_order_relaxed);

@@ -13,11 +13,14 @@
 
 inline constexpr int32_t INITIAL_GUARD_LIMBS = 4;
 
-// The limb arrays of a run, or the engine's digit arrays, could not be allocated.
+// The limb arrays of a run, or the engine's digit arrays, could not be had:
+// the allocation failed, or the bytes needed are more than the process can
+// get (bytes_available, or -1 when that is not known).
 class OutOfMemory : public std::runtime_error {
 public:
-    explicit OutOfMemory(int64_t bytes_needed);
+    explicit OutOfMemory(int64_t bytes_needed, int64_t bytes_available = -1);
     int64_t bytes_needed;
+    int64_t bytes_available;
 };
 
 struct PiLimbs {
@@ -25,12 +28,23 @@ struct PiLimbs {
     int32_t guard_limbs;         // how many guard limbs the last sum used
 };
 
+struct PiOptions {
+    // The CPUs the run may keep busy; the engine starts no more threads than
+    // these, and fewer where the input offers less parallel work.
+    int32_t cpus = 1;
+    // If given, counts the work of the current attempt up to
+    // pi_progress_total(limb_count), starting again from 0 when the guard widens.
+    std::atomic<int64_t>* progress = nullptr;
+    int32_t initial_guard_limbs = INITIAL_GUARD_LIMBS;
+};
+
 // Pi over limb_count limbs (limb 0 the integer part 3), each the truncated
 // digit group of pi. Throws OutOfMemory when the working arrays cannot be had.
-// If progress is given, it counts the work of the current attempt up to
-// pi_progress_total(limb_count), starting again from 0 when the guard widens.
-PiLimbs compute_pi(int32_t limb_count, int32_t initial_guard_limbs = INITIAL_GUARD_LIMBS,
-                   std::atomic<int64_t>* progress = nullptr);
+PiLimbs compute_pi(int32_t limb_count, const PiOptions& options = {});
+
+// The most bytes a compute_pi run holds at once (its first attempt), for
+// comparing with what the process can have before anything is allocated.
+int64_t pi_bytes_needed(int32_t limb_count);
 
 // The work a compute_pi run counts in progress (for its first attempt).
 int64_t pi_progress_total(int32_t limb_count);

@@ -184,9 +184,9 @@ TEST(GaussFormula, MatchesTheReferenceFormulaOnEveryPathAndThreadCount)
 
 TEST(GaussFormula, UsesOneThreadForSmallInputsAndEveryCoreForLargeOnes)
 {
-    EXPECT_EQ(formula_threads(10), 1);
-    const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
-    EXPECT_EQ(formula_threads(1000000), std::max(cores, 1));
+    EXPECT_EQ(formula_threads(10, 8), 1);
+    EXPECT_EQ(formula_threads(1000000, 1), 1);
+    EXPECT_EQ(formula_threads(1000000, 2), 2);
 }
 
 TEST(EngineProgress, TheCounterReachesThePredictedTotal)
