@@ -1,8 +1,8 @@
-// arctan_recip: the entry point the formula's callers use, now the engine on
+// arctan_recip: the entry point for one arctangent, the wavefront engine on
 // one thread; the working arrays are left as the contract says.
 #include "arctan.hpp"
 
-#include "arctan_engine.hpp"
+#include "wavefront/wavefront.hpp"
 
 void arctan_recip(int32_t x, int32_t limb_count, int32_t* result, int32_t* power, int32_t* quotient)
 {
@@ -10,8 +10,7 @@ void arctan_recip(int32_t x, int32_t limb_count, int32_t* result, int32_t* power
     if (limb_count <= 0)
         return;
     const int32_t xs[] = {x};
-    int32_t* const results[] = {result};
-    arctan_series(xs, limb_count, results);
+    arctan_series(xs, limb_count, result, [](size_t, int32_t*) {}, EngineOptions{});
     for (int32_t i = 0; i < limb_count; ++i)
         power[i] = 0;
 }

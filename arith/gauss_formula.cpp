@@ -5,8 +5,8 @@
 #include "limb.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
-#include <thread>
 
 namespace {
 
@@ -17,10 +17,18 @@ constexpr int32_t THREADED_LIMB_COUNT = 1000;
 
 constexpr int32_t FORMULA_XS[] = {TERM_TABLE[0].x, TERM_TABLE[1].x, TERM_TABLE[2].x};
 
-// total <- total + coefficient * arc; arc is scaled in place. 12 * arctan(1/18)
-// < 1, so limb 0 never carries out.
+void set_zero(int32_t limb_count, int32_t* a)
+{
+    for (int32_t i = 0; i < limb_count; ++i)
+        a[i] = 0;
+}
+
+}  // namespace
+
 void add_weighted(int32_t limb_count, int32_t* total, int32_t* arc, int32_t coefficient)
 {
+    // 12 * arctan(1/18) < 1 and every partial sum lies in [0, 4), so limb 0
+    // never carries out or stays negative.
     limb_mul_small(limb_count, arc, std::abs(coefficient));
     if (coefficient > 0)
         limb_add(limb_count, total, arc);
@@ -28,42 +36,28 @@ void add_weighted(int32_t limb_count, int32_t* total, int32_t* arc, int32_t coef
         limb_sub(limb_count, total, arc);
 }
 
-}  // namespace
-
 int32_t formula_threads(int32_t limb_count, int32_t cpus)
 {
     if (limb_count < THREADED_LIMB_COUNT)
         return 1;
-    return std::max<int32_t>(1, cpus);
+    return std::clamp(arctan_series_parallelism(FORMULA_XS, limb_count), 1, std::max(1, cpus));
 }
 
-void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient,
-                   int32_t threads)
+void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, const EngineOptions& options)
 {
-    EngineOptions options;
-    const unsigned cores = std::thread::hardware_concurrency();
-    options.threads = threads == ALL_CORES ? formula_threads(limb_count, static_cast<int32_t>(cores)) : threads;
-    gauss_formula(limb_count, total, arc, power, quotient, options);
-}
-
-void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient,
-                   const EngineOptions& options)
-{
-    // The three arctangents at once, one to each working array, then weighed
-    // and summed in the table's order as before.
-    int32_t* const arcs[] = {arc, power, quotient};
-    arctan_series(FORMULA_XS, limb_count, arcs, options);
-    for (int32_t i = 0; i < limb_count; ++i)
-        total[i] = 0;
-    for (size_t t = 0; t < std::size(TERM_TABLE); ++t)
-        add_weighted(limb_count, total, arcs[t], TERM_TABLE[t].coefficient);
+    // The three series run at once; each arctangent is weighed into total as
+    // it is read out, in the table's order.
+    set_zero(limb_count, total);
+    arctan_series(
+        FORMULA_XS, limb_count, arc,
+        [&](size_t term, int32_t* limbs) { add_weighted(limb_count, total, limbs, TERM_TABLE[term].coefficient); },
+        options);
     limb_mul_small(limb_count, total, 4);
 }
 
 void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient)
 {
-    for (int32_t i = 0; i < limb_count; ++i)
-        total[i] = 0;
+    set_zero(limb_count, total);
     for (const FormulaTerm& term : TERM_TABLE) {
         arctan_recip_reference(term.x, limb_count, arc, power, quotient);
         add_weighted(limb_count, total, arc, term.coefficient);
@@ -81,22 +75,59 @@ int64_t gauss_formula_scratch_bytes(int32_t limb_count)
     return arctan_series_scratch_bytes(FORMULA_XS, limb_count, best_engine_path());
 }
 
-// Why the bound holds. Let u be the last limb's unit, M = 1/u, and read every
-// array as an integer in units of u. The series keeps P_k = floor(M / x^(2k+1))
-// (nested truncating divisions compose into one) and adds the terms
-// Q_k = floor(P_k / (2k+1)) with alternating signs. Against the true term
-// M / (x^(2k+1) (2k+1)), Q_0 = P_0 is short by less than 1 and every later
-// Q_k by less than 1 + 1/(2k+1) < 2. The loop stops at the first K with
-// P_K = 0, where the true M / x^(2K+1) < 1; the alternating tail from there
-// on is smaller than its first term, below 1. So one arctangent is off by
-// less than 1 + 2(K - 1) + 1 = 2K units, and K <= 2(n-1)/log10(x) + 1 for n
-// limbs, since x^(2K-1) <= M = 10^(4(n-1)). The weights 12, 8, 5 and the
-// final 4 are exact multiplications and the additions are exact, so
-//   |total - pi| < 4 * sum over the terms of |c| * 2 * (2(n-1)/log10(x) + 1)
-//               = 16 * (12/log10 18 + 8/log10 57 + 5/log10 239) * (n-1) + 200
-//               < 16 * 16.22 * (n-1) + 200 < 260 n + 200 units.
-// 300 n + 200 leaves a margin and stays far inside 64 bits for every 32-bit n.
+// Why the bound holds. Let u be the last limb's unit and M = 1/u = 10^T,
+// T = 4(n - 1) for n limbs, and read every array as an integer in units of u.
+// The series keeps P_k = floor(M / x^(2k+1)): nested truncating divisions
+// compose, floor(floor(a / b) / c) = floor(a / (bc)). It adds the terms
+// Q_k = floor(P_k / (2k+1)) = floor(t_k), t_k = M / (x^(2k+1) (2k+1)), with
+// the signs (-1)^k, for k = 0 .. K-1, where K is the first k with P_k = 0,
+// that is with x^(2k+1) > M (K = 0 when already M / x < 1; the later passes
+// add zeros). So each term is short of its true value by e_k in [0, 1):
+//   A - M arctan(1/x) = sum over k < K of (-1)^(k+1) e_k  -  tail,
+// where tail = sum over k >= K of (-1)^k t_k, alternating with decreasing
+// terms, so |tail| <= t_K < 1 / (2K+1). The e_k of the ceil(K/2) even terms
+// pull A down, those of the floor(K/2) odd ones push it up, and the tail goes
+// one way only, so
+//   |A - M arctan(1/x)| < ceil(K/2) + t_K =: E_x.
+// The weights 12, 8, -5 and the final 4 are exact multiplications and the
+// additions exact, so |total - M pi| < 4 * (12 E_18 + 8 E_57 + 5 E_239).
+// K_x is the number of k >= 0 with (2k+1) log10 x <= T, about T / (2 log10 x),
+// so the bound grows like 2 * (12/log10 18 + 8/log10 57 + 5/log10 239) * T
+// < 33 T = 130 (n - 1) and stays far inside 64 bits for every 32-bit n. At
+// n = 1 every K is 0, the sum is 0 and the bound is 4 (12/18 + 8/57 + 5/239)
+// = 3.31 against a true error of pi = 3.14: the bound is as tight as its
+// terms allow there.
+namespace {
+
+// E_x for one arctangent at T fraction digits. K counts the odd j = 2k+1 with
+// j <= T / log10 x; where that quotient lies so close to an odd integer that
+// the rounding of the logarithm could change the count, both counts are
+// tried and the larger E taken. t_K is rounded up, but never above
+// 1 / (2K+1), its bound whenever K is the true count.
+double arctan_error_bound(int32_t x, int64_t fraction_digits)
+{
+    const double log10_x = std::log10(static_cast<double>(x));
+    const double odd_limit = static_cast<double>(fraction_digits) / log10_x;
+    const double slack = 1e-9 * std::max(1.0, odd_limit);
+    const auto count_below = [](double limit) { return static_cast<int64_t>(std::floor((limit + 1) / 2)); };
+    double largest = 0;
+    for (int64_t k = std::max<int64_t>(0, count_below(odd_limit - slack)); k <= count_below(odd_limit + slack); ++k) {
+        const double exponent = static_cast<double>(fraction_digits) - static_cast<double>(2 * k + 1) * log10_x;
+        const double tail = std::min(1.0, std::pow(10.0, exponent) * (1 + 1e-4)) / static_cast<double>(2 * k + 1);
+        largest = std::max(largest, static_cast<double>((k + 1) / 2) + tail);
+    }
+    return largest;
+}
+
+}  // namespace
+
 int64_t gauss_formula_error_bound(int32_t limb_count)
 {
-    return 300 * int64_t{limb_count} + 200;
+    const int64_t fraction_digits = 4 * (int64_t{std::max(limb_count, 1)} - 1);
+    double bound = 0;
+    for (const FormulaTerm& term : TERM_TABLE)
+        bound += 4.0 * std::abs(term.coefficient) * arctan_error_bound(term.x, fraction_digits);
+    // The sum of a few doubles below 2^40 is off by far less than the 1e-9
+    // relative taken on top.
+    return static_cast<int64_t>(std::ceil(bound * (1 + 1e-9)));
 }

@@ -23,10 +23,10 @@ std::string out_of_memory_message(int64_t needed, int64_t available)
     return message;
 }
 
-// The four limb arrays and the engine's digit arrays of one attempt.
+// The two limb arrays and the engine's digit arrays of one attempt.
 int64_t attempt_bytes(int32_t working_count)
 {
-    return 4 * int64_t{working_count} * int64_t{sizeof(int32_t)} + gauss_formula_scratch_bytes(working_count);
+    return 2 * int64_t{working_count} * int64_t{sizeof(int32_t)} + gauss_formula_scratch_bytes(working_count);
 }
 
 }  // namespace
@@ -74,18 +74,16 @@ PiLimbs compute_pi(int32_t limb_count, const PiOptions& pi_options)
         const int32_t working_count = limb_count + guard;
         // A failure of any allocation is reported with the bytes of all.
         const int64_t bytes_needed = attempt_bytes(working_count);
-        std::vector<int32_t> total, arc, power, quotient;
+        std::vector<int32_t> total, arc;
         try {
             total.resize(working_count);
             arc.resize(working_count);
-            power.resize(working_count);
-            quotient.resize(working_count);
             EngineOptions options;
             options.threads = formula_threads(working_count, pi_options.cpus);
             options.progress = progress;
             if (progress != nullptr)
                 progress->store(0, std::memory_order_relaxed);
-            gauss_formula(working_count, total.data(), arc.data(), power.data(), quotient.data(), options);
+            gauss_formula(working_count, total.data(), arc.data(), options);
         } catch (const std::bad_alloc&) {
             throw OutOfMemory(bytes_needed);
         }

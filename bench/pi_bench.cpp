@@ -11,7 +11,6 @@
 // 300,000 it takes minutes); every path is timed up to 300,000 digits, and
 // 1,000,000 digits runs the fastest path only.
 #include "arctan.hpp"
-#include "arctan_engine.hpp"
 #include "gauss_formula.hpp"
 #include "limb.hpp"
 
@@ -95,11 +94,11 @@ void reference_formula(int32_t limb_count, std::vector<int32_t>& total)
 
 void engine_formula(int32_t limb_count, EnginePath path, int32_t threads, std::vector<int32_t>& total)
 {
-    std::vector<int32_t> arc(limb_count), power(limb_count), quotient(limb_count);
+    std::vector<int32_t> arc(limb_count);
     EngineOptions options;
     options.path = path;
     options.threads = threads;
-    gauss_formula(limb_count, total.data(), arc.data(), power.data(), quotient.data(), options);
+    gauss_formula(limb_count, total.data(), arc.data(), options);
 }
 
 Settings read_settings(int argc, char** argv)

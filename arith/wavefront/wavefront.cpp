@@ -1,9 +1,10 @@
 // The engine's entry points: plan each series, set up its first term, run the
-// bands, and carry the digit sums back into limbs.
-#include "arctan_engine.hpp"
+// bands, and carry the digit sums back into limbs, one series at a time.
+#include "wavefront/wavefront.hpp"
 
-#include "band_pipeline.hpp"
-#include "series_digits.hpp"
+#include "wavefront/band_pipeline.hpp"
+#include "wavefront/kernels/kernels.hpp"
+#include "wavefront/series_digits.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -17,8 +18,8 @@ DigitArithmetic arithmetic_of(EnginePath path)
 
 }  // namespace
 
-void arctan_series(std::span<const int32_t> xs, int32_t limb_count, std::span<int32_t* const> results,
-                   const EngineOptions& options)
+void arctan_series(std::span<const int32_t> xs, int32_t limb_count, int32_t* limbs,
+                   const std::function<void(size_t series, int32_t* limbs)>& use, const EngineOptions& options)
 {
     if (limb_count <= 0 || xs.empty())
         return;
@@ -34,12 +35,25 @@ void arctan_series(std::span<const int32_t> xs, int32_t limb_count, std::span<in
     run_all_bands(series, pipeline);
 
     for (size_t s = 0; s < xs.size(); ++s) {
-        const SeriesWork& work = series[s];
+        SeriesWork& work = series[s];
         if (work.plan.arithmetic == DigitArithmetic::floating)
-            digit_sums_to_limbs(work.plan, work.sum, results[s]);
+            digit_sums_to_limbs(work.plan, work.sum, limbs);
         else
-            digit_sums_to_limbs(work.plan, work.integer_sum, results[s]);
+            digit_sums_to_limbs(work.plan, work.integer_sum, limbs);
+        release_series(work);
+        use(s, limbs);
     }
+}
+
+void arctan_series(std::span<const int32_t> xs, int32_t limb_count, std::span<int32_t* const> results,
+                   const EngineOptions& options)
+{
+    if (limb_count <= 0 || xs.empty())
+        return;
+    std::vector<int32_t> limbs(static_cast<size_t>(limb_count));
+    arctan_series(
+        xs, limb_count, limbs.data(),
+        [&](size_t s, int32_t* arc) { std::copy(arc, arc + limb_count, results[s]); }, options);
 }
 
 int64_t arctan_series_progress_total(std::span<const int32_t> xs, int32_t limb_count)
@@ -65,4 +79,17 @@ int64_t arctan_series_scratch_bytes(std::span<const int32_t> xs, int32_t limb_co
         bytes += 2 * padded_digit_count(plan) * 8 + plan.band_count * int64_t{sizeof(std::atomic<int64_t>)};
     }
     return bytes + int64_t(xs.size() * sizeof(SeriesWork));
+}
+
+int32_t arctan_series_parallelism(std::span<const int32_t> xs, int32_t limb_count)
+{
+    if (limb_count <= 0)
+        return 1;
+    int64_t threads = 0;
+    for (const int32_t x : xs) {
+        const SeriesPlan plan = plan_series(x, limb_count, DigitArithmetic::floating);
+        const int64_t chunks = (plan.length + DEFAULT_CHUNK_DIGITS - 1) / DEFAULT_CHUNK_DIGITS;
+        threads += std::min(plan.band_count, chunks);
+    }
+    return static_cast<int32_t>(std::clamp<int64_t>(threads, 1, INT32_MAX));
 }

@@ -5,8 +5,9 @@
 // count or on timing.
 #pragma once
 
-#include "floating_band.hpp"
-#include "series_plan.hpp"
+#include "wavefront/floating_band.hpp"
+#include "wavefront/series_plan.hpp"
+#include "wavefront/wavefront.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -35,18 +36,17 @@ int64_t padded_digit_count(const SeriesPlan& plan);
 // memory is short) and writes its first term.
 void prepare_series(SeriesWork& work, const SeriesPlan& plan);
 
-// Digits a band finishes between two handovers to the next band. The time
-// barely depends on it (100,000 and 400,000 digits on two threads: within
-// 3% from 256 to 8192, best near 1024).
-inline constexpr int64_t DEFAULT_CHUNK_DIGITS = 1024;
+// Gives the series' digit arrays back once its sums have been read out.
+void release_series(SeriesWork& work);
 
 struct PipelineOptions {
     int32_t threads = 1;
     int64_t chunk_digits = DEFAULT_CHUNK_DIGITS;
     std::atomic<int64_t>* progress = nullptr;   // advanced once per band, if given
-    FloatingBandKernel kernel = nullptr;        // for the floating plans
+    FloatingKernel kernel = nullptr;        // for the floating plans
 };
 
 // Runs every band of every series. Threads that cannot be started leave their
-// share to the others.
+// share to the others. A band whose exactness bounds fail stops the run, and
+// its ExactnessViolation is rethrown here once every thread has stopped.
 void run_all_bands(std::span<SeriesWork> series, const PipelineOptions& options);

@@ -1,6 +1,6 @@
 // The series plan: radix choice from the largest divisor a run meets, and
 // leading-zero bounds from a safe lower bound on log10 of the powers of x.
-#include "series_plan.hpp"
+#include "wavefront/series_plan.hpp"
 
 #include <cmath>
 
@@ -49,6 +49,33 @@ int64_t count_bands(int32_t x, int64_t fraction_digits)
 
 }  // namespace
 
+const char* broken_floating_bound(int64_t radix, int64_t power_divisor, int64_t last_term)
+{
+    // D * R <= 2^52 exactly when D <= floor(2^52 / R), for integers D and R.
+    const int64_t divisor_limit = FLOATING_EXACT_LIMIT / radix;
+    if (power_divisor > divisor_limit)
+        return "x^2 * radix <= 2^52 (floating kernels)";
+    if (2 * last_term + 1 > divisor_limit)
+        return "term divisor * radix <= 2^52 (floating kernels)";
+    if (last_term + 1 > divisor_limit)
+        return "digit sums: terms * radix <= 2^52 (floating kernels)";
+    return nullptr;
+}
+
+const char* broken_integer_bound(int64_t radix, int64_t x, bool divide_by_square, int64_t last_term)
+{
+    const int64_t divisor_limit = INTEGER_EXACT_LIMIT / radix;
+    if (x >= divisor_limit)
+        return "x * radix < 2^62 (integer kernel)";
+    if (divide_by_square && x * x >= divisor_limit)
+        return "x^2 * radix < 2^62 (integer kernel)";
+    if (2 * last_term + 1 >= divisor_limit)
+        return "term divisor * radix < 2^62 (integer kernel)";
+    if (last_term + 1 >= divisor_limit)
+        return "digit sums: terms * radix < 2^62 (integer kernel)";
+    return nullptr;
+}
+
 int64_t band_decimal_digits(int32_t x, int64_t fraction_digits, int64_t band)
 {
     // P = floor(10^T / x^j) <= 10^(T - e) for e <= log10 x^j, so it has at
@@ -74,16 +101,15 @@ SeriesPlan plan_series(int32_t x, int32_t limb_count, DigitArithmetic wanted)
     plan.fraction_digits = 4 * (int64_t{limb_count} - 1);
     plan.band_count = count_bands(x, plan.fraction_digits);
 
+    // The largest radix whose bounds hold for every term of the last band.
     const int64_t last_term = plan.band_count * BAND_WIDTH;
-    const int64_t largest_term_divisor = 2 * last_term + 1;
     const int64_t square = int64_t{x} * x;
 
     plan.arithmetic = DigitArithmetic::integer;
     plan.radix_digits = 1;
     if (wanted == DigitArithmetic::floating) {
         for (int32_t m = MAX_RADIX_DIGITS; m >= MIN_FLOATING_RADIX_DIGITS; --m) {
-            const int64_t room = FLOATING_EXACT_LIMIT / power_of_ten(m);
-            if (square <= room && largest_term_divisor <= room && last_term + 1 <= room) {
+            if (broken_floating_bound(power_of_ten(m), square, last_term) == nullptr) {
                 plan.arithmetic = DigitArithmetic::floating;
                 plan.radix_digits = m;
                 break;
@@ -92,13 +118,13 @@ SeriesPlan plan_series(int32_t x, int32_t limb_count, DigitArithmetic wanted)
     }
     if (plan.arithmetic == DigitArithmetic::integer) {
         for (int32_t m = MAX_RADIX_DIGITS; m >= 1; --m) {
-            const int64_t room = INTEGER_EXACT_LIMIT / power_of_ten(m);
-            if (largest_term_divisor < room && x < room) {
+            if (broken_integer_bound(power_of_ten(m), x, false, last_term) == nullptr) {
                 plan.radix_digits = m;
                 break;
             }
         }
-        plan.divide_by_square = square < INTEGER_EXACT_LIMIT / power_of_ten(plan.radix_digits);
+        plan.divide_by_square =
+            broken_integer_bound(power_of_ten(plan.radix_digits), x, true, last_term) == nullptr;
     }
     plan.radix = power_of_ten(plan.radix_digits);
     plan.length = plan.fraction_digits / plan.radix_digits + 1;

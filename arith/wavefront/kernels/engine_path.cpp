@@ -2,11 +2,7 @@
 // binary (functions with a target attribute in files built for the baseline);
 // each runs only when the CPU (and the operating system, which the
 // compiler's CPU check also asks) supports the extensions it uses.
-#include "engine_path.hpp"
-
-#include "wavefront_avx2.hpp"
-#include "wavefront_avx512.hpp"
-#include "wavefront_portable.hpp"
+#include "wavefront/kernels/kernels.hpp"
 
 namespace {
 
@@ -65,14 +61,14 @@ EnginePath best_engine_path()
     return cpu_runs_avx2() ? EnginePath::avx2 : EnginePath::portable;
 }
 
-FloatingBandKernel floating_kernel(EnginePath path)
+FloatingKernel floating_kernel(EnginePath path)
 {
 #if defined(__x86_64__)
     if (path == EnginePath::avx512 && cpu_runs_avx512())
-        return advance_band_avx512;
+        return floating_kernel_avx512;
     if (path == EnginePath::avx2 && cpu_runs_avx2())
-        return advance_band_avx2;
+        return floating_kernel_avx2;
 #endif
     (void)path;
-    return advance_band_portable;
+    return floating_kernel_portable;
 }

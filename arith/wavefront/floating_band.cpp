@@ -1,8 +1,9 @@
 // Band constants: the divisors, their reciprocals rounded each way (the two
 // floating kernels need one direction each), and the alternating signs.
-#include "floating_band.hpp"
+#include "wavefront/floating_band.hpp"
 
-#include <cassert>
+#include "exactness.hpp"
+
 #include <cmath>
 #include <limits>
 
@@ -28,13 +29,12 @@ double inverse_rounded_down(double divisor)
 
 FloatingBand make_floating_band(const SeriesPlan& plan, int64_t band_index)
 {
-    // plan_series falls back to the integer path wherever these bounds fail.
-    assert(plan.arithmetic == DigitArithmetic::floating);
-    const int64_t divisor_limit = FLOATING_EXACT_LIMIT / plan.radix;
-    assert(int64_t{plan.x} * plan.x <= divisor_limit);
-    assert(2 * (band_first_term(band_index) + BAND_WIDTH - 1) + 1 <= divisor_limit);
-    assert(band_first_term(band_index) + BAND_WIDTH <= divisor_limit);
-    (void)divisor_limit;
+    // plan_series chooses the integer arithmetic wherever these fail; they are
+    // checked again for every band, since the kernels' exactness rests on them.
+    require_bound(plan.arithmetic == DigitArithmetic::floating, "a floating band of a floating plan");
+    const int64_t last_term = band_first_term(band_index) + BAND_WIDTH - 1;
+    if (const char* broken = broken_floating_bound(plan.radix, int64_t{plan.x} * plan.x, last_term))
+        throw_exactness_violation(broken);
 
     FloatingBand band;
     band.start = band_start(plan, band_index);

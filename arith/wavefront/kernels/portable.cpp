@@ -16,7 +16,7 @@
 // So the truncation q of y is a or a - 1; then r = c - q * D is exact, and one
 // test r >= D puts q right. A contraction of c - q * D into a fused
 // multiply-add gives the same exact value.
-#include "wavefront_portable.hpp"
+#include "wavefront/kernels/kernels.hpp"
 
 #include <cfloat>
 #include <cstdint>
@@ -91,7 +91,7 @@ inline void advance_band_lanes(const FloatingBand& band, FloatingLanes& lanes, d
 
 }  // namespace
 
-void advance_band_portable(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
+void floating_kernel_portable(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
                            int64_t step_end)
 {
     advance_band_lanes(band, lanes, power, sum, step_end);

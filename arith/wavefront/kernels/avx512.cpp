@@ -21,7 +21,7 @@
 // Subtracting 2^52 is exact, and so is r = c - a * D (an integer below D,
 // rounded once). The partial sums are integers below 2^52 in size (the plan
 // bounds them by (terms + 1) * R), so every addition is exact too.
-#include "wavefront_avx512.hpp"
+#include "wavefront/kernels/kernels.hpp"
 
 #if defined(__x86_64__)
 
@@ -120,7 +120,7 @@ AVX512_TARGET __attribute__((always_inline)) inline void store_register(Floating
 
 }  // namespace
 
-AVX512_TARGET void advance_band_avx512(const FloatingBand& band, FloatingLanes& lanes, double* power,
+AVX512_TARGET void floating_kernel_avx512(const FloatingBand& band, FloatingLanes& lanes, double* power,
                                        double* sum, int64_t step_end)
 {
     static_assert(REGISTERS == 5, "the step below names the five registers");

@@ -2,7 +2,7 @@
 // arrays, and the finished digit sums turned back into base-10000 limbs.
 #pragma once
 
-#include "series_plan.hpp"
+#include "wavefront/series_plan.hpp"
 
 #include <cstdint>
 

@@ -23,6 +23,16 @@ inline constexpr int64_t FLOATING_EXACT_LIMIT = int64_t{1} << 52;
 // must fit a signed 64-bit value; 2^62 leaves room for the sums.
 inline constexpr int64_t INTEGER_EXACT_LIMIT = int64_t{1} << 62;
 
+// The first bound the floating kernels need that fails at this radix for the
+// power divisor x^2 and the terms 0 to last_term (every divisor D with
+// D * radix <= 2^52, digit sums of last_term + 1 quotients below the radix
+// within 2^52), named; nullptr when all hold.
+const char* broken_floating_bound(int64_t radix, int64_t power_divisor, int64_t last_term);
+
+// The same for the integer kernel: x, x^2 when the power is divided by it at
+// once, every term divisor and the digit sums, each times the radix, below 2^62.
+const char* broken_integer_bound(int64_t radix, int64_t x, bool divide_by_square, int64_t last_term);
+
 // Where the digits are computed: in doubles, with every value an integer below
 // 2^52 (see the kernels), or in 64-bit integers with hardware division.
 enum class DigitArithmetic { floating, integer };

@@ -2,17 +2,16 @@
 // divisor * radix, which the plan keeps under 2^62 for every divisor it lets
 // through (x, or x^2 when divide_by_square, and each 2k + 1); the digit sums
 // are bounded by (terms + 1) * radix, below that as well.
-#include "integer_band.hpp"
+#include "wavefront/integer_band.hpp"
 
-#include <cassert>
+#include "exactness.hpp"
 
 IntegerBand make_integer_band(const SeriesPlan& plan, int64_t band_index)
 {
-    const int64_t divisor_limit = INTEGER_EXACT_LIMIT / plan.radix;
-    assert(plan.x < divisor_limit);
-    assert(!plan.divide_by_square || int64_t{plan.x} * plan.x < divisor_limit);
-    assert(2 * (band_first_term(band_index) + BAND_WIDTH - 1) + 1 < divisor_limit);
-    (void)divisor_limit;
+    // Checked for every band, since the integer kernel's exactness rests on it.
+    const int64_t last_term = band_first_term(band_index) + BAND_WIDTH - 1;
+    if (const char* broken = broken_integer_bound(plan.radix, plan.x, plan.divide_by_square, last_term))
+        throw_exactness_violation(broken);
 
     IntegerBand band;
     band.start = band_start(plan, band_index);
@@ -37,7 +36,7 @@ void begin_integer_lanes(const IntegerBand& band, IntegerLanes& lanes)
     lanes.next_digit = band.start;
 }
 
-void advance_band_integer(const IntegerBand& band, IntegerLanes& lanes, int64_t* power, int64_t* sum,
+void integer_kernel(const IntegerBand& band, IntegerLanes& lanes, int64_t* power, int64_t* sum,
                           int64_t digit_end)
 {
     const int64_t radix = band.radix;

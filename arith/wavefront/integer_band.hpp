@@ -5,7 +5,7 @@
 // chunk, carrying its remainders from one chunk to the next.
 #pragma once
 
-#include "series_plan.hpp"
+#include "wavefront/series_plan.hpp"
 
 #include <cstdint>
 
@@ -29,5 +29,5 @@ IntegerBand make_integer_band(const SeriesPlan& plan, int64_t band);
 void begin_integer_lanes(const IntegerBand& band, IntegerLanes& lanes);
 
 // Finishes the band's digits before digit_end.
-void advance_band_integer(const IntegerBand& band, IntegerLanes& lanes, int64_t* power, int64_t* sum,
+void integer_kernel(const IntegerBand& band, IntegerLanes& lanes, int64_t* power, int64_t* sum,
                           int64_t digit_end);

@@ -48,7 +48,7 @@
 // shared constants from memory instead measured slower; five registers (20
 // terms) took half the time per step of ten, so running a band as two passes
 // of twenty terms, which would fit the registers better, would gain nothing.
-#include "wavefront_avx2.hpp"
+#include "wavefront/kernels/kernels.hpp"
 
 #if defined(__x86_64__)
 
@@ -217,7 +217,7 @@ private:
 
 }  // namespace
 
-void advance_band_avx2(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
+void floating_kernel_avx2(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
                        int64_t step_end)
 {
     // The bounds the exactness argument rests on: D * R <= 2^52 for x^2 and

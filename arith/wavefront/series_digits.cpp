@@ -2,7 +2,7 @@
 // integers: the long division keeps remainder * radix + digit below
 // x * 10^9 < 2^63, and the carries stay far below 2^62 (the sums themselves
 // are below 2^62 by the plan).
-#include "series_digits.hpp"
+#include "wavefront/series_digits.hpp"
 
 #include "limb.hpp"
 

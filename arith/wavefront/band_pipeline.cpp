@@ -7,18 +7,38 @@
 //
 // A band starts only after the earlier bands of its series have been claimed,
 // and a thread runs its band to the end before it claims another, so the
-// earliest unfinished band never waits: the pipeline cannot stall.
-#include "band_pipeline.hpp"
+// earliest unfinished band never waits: the pipeline cannot stall. A band
+// whose bounds fail stops the run: every thread finishes the band it holds
+// (or gives it up) and claims no other, and the failure reaches the caller.
+#include "wavefront/band_pipeline.hpp"
 
-#include "integer_band.hpp"
-#include "series_digits.hpp"
+#include "wavefront/integer_band.hpp"
+#include "wavefront/series_digits.hpp"
 
 #include <algorithm>
+#include <exception>
+#include <mutex>
 #include <numeric>
 #include <system_error>
 #include <thread>
 
 namespace {
+
+// What the threads of one run share besides the series: whether a band has
+// failed (a bound the digits rest on did not hold), and the first failure.
+struct RunState {
+    std::atomic<bool> failed{false};
+    std::mutex error_mutex;
+    std::exception_ptr error;
+
+    void record(std::exception_ptr failure)
+    {
+        std::lock_guard lock(error_mutex);
+        if (!error)
+            error = std::move(failure);
+        failed.store(true, std::memory_order_relaxed);
+    }
+};
 
 void cpu_relax()
 {
@@ -27,19 +47,37 @@ void cpu_relax()
 #endif
 }
 
-void wait_until_done(const std::atomic<int64_t>& done, int64_t needed)
+// Spins on the mark for a few microseconds, the usual lag of a pipeline, and
+// then sleeps until the band before publishes again, so that a waiting
+// thread never holds a core that another thread needs. False when the run
+// has failed and the wait was cut short.
+constexpr int32_t SPINS_BEFORE_SLEEPING = 1024;
+
+bool wait_until_done(const std::atomic<int64_t>& done, int64_t needed, const RunState& run)
 {
-    int32_t spins = 0;
-    while (done.load(std::memory_order_acquire) < needed) {
+    if (run.failed.load(std::memory_order_relaxed))
+        return false;
+    for (int32_t spins = 0; spins < SPINS_BEFORE_SLEEPING; ++spins) {
+        if (done.load(std::memory_order_acquire) >= needed)
+            return true;
         cpu_relax();
-        if (++spins >= 256) {
-            std::this_thread::yield();
-            spins = 0;
-        }
     }
+    for (int64_t seen = done.load(std::memory_order_acquire); seen < needed;
+         seen = done.load(std::memory_order_acquire)) {
+        if (run.failed.load(std::memory_order_relaxed))
+            return false;
+        done.wait(seen, std::memory_order_acquire);
+    }
+    return true;
 }
 
-void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options)
+void publish(std::atomic<int64_t>& done, int64_t position)
+{
+    done.store(position, std::memory_order_release);
+    done.notify_all();
+}
+
+void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, const RunState& run)
 {
     const FloatingBand band = make_floating_band(work.plan, band_index);
     const int64_t length = work.plan.length;
@@ -49,24 +87,23 @@ void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptio
     // The lanes start with the sums just above the band's start: final once
     // the previous band has passed the start (a mark of at least 1 also
     // covers the padding above digit 0, written by its first chunk).
-    if (before)
-        wait_until_done(*before, std::min(length, band.start + 1));
+    if (before && !wait_until_done(*before, std::min(length, band.start + 1), run))
+        return;
     FloatingLanes lanes;
     begin_floating_lanes(band, work.sum, lanes);
     for (int64_t position = band.start; position < length;) {
         const int64_t target = std::min(length, position + options.chunk_digits);
         // Finishing the digits before target reads input digits up to
         // target + W - 2 (those past the end are padding nobody writes).
-        if (before)
-            wait_until_done(*before, std::min(length, target + BAND_WIDTH - 1));
+        if (before && !wait_until_done(*before, std::min(length, target + BAND_WIDTH - 1), run))
+            return;
         options.kernel(band, lanes, work.power, work.sum, steps_to_finish(target));
-        done.store(target, std::memory_order_release);
+        publish(done, target);
         position = target;
     }
-    done.store(length, std::memory_order_release);
 }
 
-void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options)
+void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, const RunState& run)
 {
     const IntegerBand band = make_integer_band(work.plan, band_index);
     const int64_t length = work.plan.length;
@@ -77,21 +114,27 @@ void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOption
     begin_integer_lanes(band, lanes);
     for (int64_t position = band.start; position < length;) {
         const int64_t target = std::min(length, position + options.chunk_digits);
-        if (before)
-            wait_until_done(*before, target);
-        advance_band_integer(band, lanes, work.integer_power, work.integer_sum, target);
-        done.store(target, std::memory_order_release);
+        if (before && !wait_until_done(*before, target, run))
+            return;
+        integer_kernel(band, lanes, work.integer_power, work.integer_sum, target);
+        publish(done, target);
         position = target;
     }
-    done.store(length, std::memory_order_release);
 }
 
-void run_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options)
+// A band that fails, or stops because another has, still marks every digit
+// done, so that no later band of its series waits for it forever.
+void run_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, RunState& run)
 {
-    if (work.plan.arithmetic == DigitArithmetic::floating)
-        run_floating_band(work, band_index, options);
-    else
-        run_integer_band(work, band_index, options);
+    try {
+        if (work.plan.arithmetic == DigitArithmetic::floating)
+            run_floating_band(work, band_index, options, run);
+        else
+            run_integer_band(work, band_index, options, run);
+    } catch (...) {
+        run.record(std::current_exception());
+    }
+    publish(work.band_done[band_index], work.plan.length);
     if (options.progress)
         options.progress->fetch_add(band_progress_steps(work.plan.x, work.plan.fraction_digits, band_index),
                                     std::memory_order_relaxed);
@@ -101,17 +144,17 @@ void run_band(SeriesWork& work, int64_t band_index, const PipelineOptions& optio
 // threads and three series one takes the largest, the other the next two,
 // and both end sharing the smallest.
 void work_through(std::span<SeriesWork> series, const std::vector<size_t>& by_size, size_t first,
-                  const PipelineOptions& options)
+                  const PipelineOptions& options, RunState& run)
 {
     for (size_t offset = 0; offset < by_size.size(); ++offset) {
         SeriesWork& work = series[by_size[(first + offset) % by_size.size()]];
-        for (;;) {
+        while (!run.failed.load(std::memory_order_relaxed)) {
             if (work.next_band.load(std::memory_order_relaxed) >= work.plan.band_count)
                 break;
             const int64_t band_index = work.next_band.fetch_add(1, std::memory_order_relaxed);
             if (band_index >= work.plan.band_count)
                 break;
-            run_band(work, band_index, options);
+            run_band(work, band_index, options, run);
         }
     }
 }
@@ -144,6 +187,14 @@ void prepare_series(SeriesWork& work, const SeriesPlan& plan)
     work.next_band.store(0, std::memory_order_relaxed);
 }
 
+void release_series(SeriesWork& work)
+{
+    work.floating_digits = {};
+    work.integer_digits = {};
+    work.power = work.sum = nullptr;
+    work.integer_power = work.integer_sum = nullptr;
+}
+
 void run_all_bands(std::span<SeriesWork> series, const PipelineOptions& options)
 {
     if (series.empty())
@@ -153,15 +204,19 @@ void run_all_bands(std::span<SeriesWork> series, const PipelineOptions& options)
     auto size_of = [&](size_t s) { return series[s].plan.band_count * series[s].plan.length; };
     std::stable_sort(by_size.begin(), by_size.end(), [&](size_t a, size_t b) { return size_of(a) > size_of(b); });
 
+    RunState run;
     std::vector<std::thread> helpers;
     for (int32_t w = 1; w < options.threads; ++w) {
         try {
-            helpers.emplace_back(work_through, series, std::cref(by_size), static_cast<size_t>(w), std::cref(options));
+            helpers.emplace_back(work_through, series, std::cref(by_size), static_cast<size_t>(w),
+                                 std::cref(options), std::ref(run));
         } catch (const std::system_error&) {
             break;  // the threads already running (and this one) do the rest
         }
     }
-    work_through(series, by_size, 0, options);
+    work_through(series, by_size, 0, options, run);
     for (std::thread& helper : helpers)
         helper.join();
+    if (run.error)
+        std::rethrow_exception(run.error);
 }

@@ -11,7 +11,7 @@
 // write of each array per digit for the whole band.
 #pragma once
 
-#include "series_plan.hpp"
+#include "wavefront/series_plan.hpp"
 
 #include <cstdint>
 
@@ -47,9 +47,11 @@ struct FloatingLanes {
 
 // Advances the band to step_end (exclusive). power and sum point at engine
 // digit 0 of padded arrays.
-using FloatingBandKernel = void (*)(const FloatingBand& band, FloatingLanes& lanes, double* power,
+using FloatingKernel = void (*)(const FloatingBand& band, FloatingLanes& lanes, double* power,
                                     double* sum, int64_t step_end);
 
+// The band's constants. Throws ExactnessViolation if the plan breaks a bound
+// the floating kernels rest on.
 FloatingBand make_floating_band(const SeriesPlan& plan, int64_t band);
 
 // The lanes before the band's first step: nothing in flight, and term t holding
