@@ -1,17 +1,24 @@
-// The fast arctangent engine against the reference series: identical limbs
-// for every x class (small, x*x near the single-division limit, x*x beyond
-// 32 bits, the largest int32), for many limb counts, on every path this CPU
-// runs and with one or more threads; plus the progress counter, the
-// arctan_recip contract and the whole formula.
+// The wavefront engine against the reference series: identical limbs for every
+// x class (small, x*x near the single-division limit, x*x * 10^9 on either
+// side of 2^52, x*x beyond 32 bits, the largest int32), for many limb counts,
+// on every path this CPU runs and with 1 to 16 threads; the plan's radix at
+// the accuracies where it changes; a plan that breaks a bound stopping the
+// run; plus the progress counter, the arctan_recip contract and the formula.
 #include "arctan.hpp"
 #include "gauss_formula.hpp"
 #include "limb.hpp"
+#include "exactness.hpp"
+#include "wavefront/band_pipeline.hpp"
+#include "wavefront/floating_band.hpp"
+#include "wavefront/integer_band.hpp"
+#include "wavefront/kernels/kernels.hpp"
 #include "wavefront/series_plan.hpp"
 #include "wavefront/wavefront.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdlib>
 #include <random>
@@ -24,8 +31,9 @@ namespace {
 using Limbs = std::vector<int32_t>;
 
 // Around the reference's x*x limit (450), the formula's three, the smallest,
-// and x whose square passes 2^31 or is near 2^62.
-constexpr int32_t XS[] = {2, 3, 18, 57, 239, 449, 450, 463, 500, 46341, 2147483647};
+// the last x with x^2 * 10^9 <= 2^52 and the first past it, and x whose
+// square passes 2^31 or is near 2^62.
+constexpr int32_t XS[] = {2, 3, 18, 57, 239, 449, 450, 463, 500, 2122, 2123, 46341, 2147483647};
 
 Limbs reference_arctan(int32_t x, int32_t limb_count)
 {
@@ -147,7 +155,7 @@ TEST(ArctanEngine, ThreadsSharingOneSeriesGiveTheSameLimbs)
             for (const int32_t limb_count : {1, 40, 777, 2500}) {
                 const Limbs one = engine_arctan(x, limb_count, path, 1);
                 for (const int64_t chunk : {int64_t{1}, int64_t{5}, DEFAULT_CHUNK_DIGITS})
-                    for (const int32_t threads : {2, 3})
+                    for (const int32_t threads : {2, 3, 8, 16})
                         ASSERT_EQ(engine_arctan(x, limb_count, path, threads, chunk), one)
                             << describe(x, limb_count, path) << " threads=" << threads << " chunk=" << chunk;
             }
@@ -169,7 +177,7 @@ TEST(GaussFormula, MatchesTheReferenceFormulaOnEveryPathAndThreadCount)
     for (const int32_t limb_count : {1, 2, 3, 5, 17, 300, 1001, 2600}) {
         const Limbs expected = reference_formula(limb_count);
         for (const EnginePath path : available_engine_paths())
-            for (const int32_t threads : {1, 2}) {
+            for (const int32_t threads : {1, 2, 3, 8, 16}) {
                 EngineOptions options;
                 options.path = path;
                 options.threads = threads;
@@ -179,11 +187,120 @@ TEST(GaussFormula, MatchesTheReferenceFormulaOnEveryPathAndThreadCount)
     }
 }
 
-TEST(GaussFormula, UsesOneThreadForSmallInputsAndEveryCoreForLargeOnes)
+TEST(GaussFormula, StartsNoMoreThreadsThanTheCpusOrTheSeriesCanKeepBusy)
 {
     EXPECT_EQ(formula_threads(10, 8), 1);
-    EXPECT_EQ(formula_threads(1000000, 1), 1);
+    EXPECT_EQ(formula_threads(1000000, 1), 1) << "one allowed CPU, one worker";
     EXPECT_EQ(formula_threads(1000000, 2), 2);
+    // 1000 limbs: each series fits in one chunk, so its bands cannot overlap
+    // and three threads are all that can work.
+    EXPECT_EQ(formula_threads(1000, 64), 3);
+    EXPECT_EQ(arctan_series_parallelism(std::vector<int32_t>{18, 57, 239}, 1000), 3);
+    // Larger inputs offer a pipeline a chunk deep per series, no more.
+    const int32_t offered = arctan_series_parallelism(std::vector<int32_t>{18, 57, 239}, 250001);
+    EXPECT_GT(offered, 64);
+    EXPECT_EQ(formula_threads(250001, 64), 64);
+    EXPECT_EQ(formula_threads(250001, 100000), offered);
+}
+
+TEST(SeriesPlanChoice, RadixChangesAtTheAccuraciesWhereTheLargestDivisorPasses2To52)
+{
+    // Found from the plans alone, without running any series. The last term
+    // of the last band sets the largest divisor 2k + 1; at radix 10^9 it and
+    // the digit sums must stay within 2^52 (checked here with the literal
+    // bound, so that a looser bound in the engine is caught).
+    constexpr int64_t two_to_52 = int64_t{1} << 52;
+    const struct {
+        int32_t x;
+        double expected_digits;  // where the radix drops below 10^9
+    } cases[] = {{18, 5.65e6}, {57, 7.91e6}, {239, 10.7e6}};
+    for (const auto& c : cases) {
+        int32_t low = 1, high = 1 << 27;  // radix 10^9 at low, below it at high
+        ASSERT_EQ(plan_series(c.x, low, DigitArithmetic::floating).radix_digits, 9);
+        ASSERT_LT(plan_series(c.x, high, DigitArithmetic::floating).radix_digits, 9);
+        while (high - low > 1) {
+            const int32_t middle = low + (high - low) / 2;
+            (plan_series(c.x, middle, DigitArithmetic::floating).radix_digits == 9 ? low : high) = middle;
+        }
+        const SeriesPlan last_at_9 = plan_series(c.x, low, DigitArithmetic::floating);
+        const SeriesPlan first_below = plan_series(c.x, high, DigitArithmetic::floating);
+        const double digits = 4.0 * (high - 1);
+        EXPECT_NEAR(digits / c.expected_digits, 1.0, 0.01) << "x=" << c.x << " changes at " << digits;
+        EXPECT_EQ(first_below.arithmetic, DigitArithmetic::floating);
+        EXPECT_EQ(first_below.radix_digits, 8) << "x=" << c.x;
+
+        const int64_t last_term_at_9 = last_at_9.band_count * BAND_WIDTH;
+        const int64_t last_term_below = first_below.band_count * BAND_WIDTH;
+        EXPECT_LE((2 * last_term_at_9 + 1) * int64_t{1000000000}, two_to_52) << "x=" << c.x;
+        EXPECT_GT((2 * last_term_below + 1) * int64_t{1000000000}, two_to_52) << "x=" << c.x;
+
+        // The bands cover every term whose power is not zero: the largest k
+        // with (2k + 1) log10 x <= T.
+        const double terms_needed = (4.0 * (high - 1) / std::log10(double(c.x)) - 1) / 2;
+        EXPECT_GE(double(last_term_below), terms_needed) << "x=" << c.x;
+
+        // The same plan forced to radix 10^9 is refused band by band.
+        SeriesPlan forced = first_below;
+        forced.radix_digits = 9;
+        forced.radix = 1000000000;
+        forced.length = forced.fraction_digits / 9 + 1;
+        EXPECT_THROW(make_floating_band(forced, forced.band_count - 1), ExactnessViolation) << "x=" << c.x;
+        EXPECT_NO_THROW(make_floating_band(first_below, first_below.band_count - 1)) << "x=" << c.x;
+    }
+}
+
+TEST(SeriesPlanChoice, TheSquareOfXTimesTheRadixDecidesBetween2122And2123)
+{
+    // 2122^2 * 10^9 = 4,502,884,000,000,000 <= 2^52 < 2123^2 * 10^9.
+    EXPECT_LE(int64_t{2122} * 2122 * 1000000000, int64_t{1} << 52);
+    EXPECT_GT(int64_t{2123} * 2123 * 1000000000, int64_t{1} << 52);
+    EXPECT_EQ(plan_series(2122, 1000, DigitArithmetic::floating).radix_digits, 9);
+    EXPECT_EQ(plan_series(2123, 1000, DigitArithmetic::floating).radix_digits, 8);
+}
+
+TEST(ExactnessChecks, ABandThatBreaksABoundStopsTheRunOnEveryThreadCount)
+{
+    // At radix 10^9 the term divisors may reach floor(2^52 / 10^9) = 4503599.
+    // A plan for arctan(1/18) given far more bands than it needs: the bands
+    // past its terms have no digits to sweep, up to band 56293 (last term
+    // 2251760, divisor 4503521) the bounds hold, band 56294 (divisor 4503601)
+    // breaks them. The run must end with the bound's name, whichever thread
+    // meets it, and no thread may be left waiting for the band that stopped.
+    SeriesPlan plan = plan_series(18, 2000, DigitArithmetic::floating);
+    ASSERT_EQ(plan.radix_digits, 9);
+    plan.band_count = 56300;
+    EXPECT_NO_THROW(make_floating_band(plan, 56293));
+    EXPECT_THROW(make_floating_band(plan, 56294), ExactnessViolation);
+    for (const EnginePath path : available_engine_paths()) {
+        if (path == EnginePath::integer)
+            continue;
+        for (const int32_t threads : {1, 2, 3, 8}) {
+            std::vector<SeriesWork> series(1);
+            prepare_series(series[0], plan);
+            PipelineOptions options;
+            options.threads = threads;
+            options.chunk_digits = 16;
+            options.kernel = floating_kernel(path);
+            try {
+                run_all_bands(series, options);
+                ADD_FAILURE() << "the run went on past the broken bound, path " << engine_path_name(path);
+            } catch (const ExactnessViolation& violation) {
+                EXPECT_NE(std::string(violation.what()).find("term divisor * radix <= 2^52"), std::string::npos)
+                    << violation.what();
+            }
+        }
+    }
+}
+
+TEST(ExactnessChecks, TheIntegerBandRefusesDivisorsPast2To62)
+{
+    SeriesPlan plan = plan_series(2147483647, 1000, DigitArithmetic::integer);
+    EXPECT_EQ(plan.arithmetic, DigitArithmetic::integer);
+    EXPECT_NO_THROW(make_integer_band(plan, 0));
+    plan.divide_by_square = true;  // x^2 * radix far past 2^62
+    EXPECT_THROW(make_integer_band(plan, 0), ExactnessViolation);
+    EXPECT_EQ(broken_integer_bound(1000, (int64_t{1} << 62) / 1000 - 1, false, 0), nullptr);
+    EXPECT_NE(broken_integer_bound(1000, (int64_t{1} << 62) / 1000, false, 0), nullptr);
 }
 
 TEST(EngineProgress, TheCounterReachesThePredictedTotal)

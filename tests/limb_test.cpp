@@ -112,6 +112,33 @@ TEST(LimbArithmetic, DivisionIsExactForEveryThirtyTwoBitDivisor)
     }
 }
 
+TEST(LimbArithmetic, DivisionIsExactWhereTheRunningValueReachesItsLargest)
+{
+    // The running value remainder * 10000 + limb is largest when the
+    // remainder is divisor - 1 just before a limb of 9999: for 214,748 that
+    // is 2,147,479,999, the last divisor whose worst case fits 32 bits; for
+    // 214,749 it would be 2,147,489,999, past INT32_MAX. Each input is
+    // q * divisor + divisor - 1 followed by the limb 9999, so the remainder
+    // reaches divisor - 1 there.
+    std::mt19937_64 random(20261208);
+    for (int32_t divisor : {214746, 214747, 214748, 214749, 214750, 429497}) {
+        for (int trial = 0; trial < 200; ++trial) {
+            const __int128 leading = __int128(random() % 1000000000000) * divisor + (divisor - 1);
+            Limbs a(6);
+            __int128 rest = leading * LIMB_BASE + (LIMB_BASE - 1);
+            for (size_t i = a.size(); i-- > 0;) {
+                a[i] = static_cast<int32_t>(rest % LIMB_BASE);
+                rest /= LIMB_BASE;
+            }
+            ASSERT_EQ(rest, 0);
+            ASSERT_EQ(a.back(), LIMB_BASE - 1);
+            Limbs quotient(a.size());
+            limb_div_small(count(a), a.data(), divisor, quotient.data());
+            ASSERT_EQ(quotient, divide_by_hand(a, divisor)) << "divisor " << divisor;
+        }
+    }
+}
+
 TEST(LimbArithmetic, ZeroTestLooksAtEveryLimbAndEmptyArraysChangeNothing)
 {
     EXPECT_TRUE(limb_is_zero(3, Limbs{0, 0, 0}.data()));

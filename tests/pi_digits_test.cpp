@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -104,28 +106,78 @@ TEST(PiDigits, DecisionLooksForBorrowsAndCarriesAcrossTheCut)
     EXPECT_FALSE(truncation_is_decided(2, 2, clear.data(), 100000000)) << "bound wider than the guard";
 }
 
-TEST(PiDigits, ErrorBoundCoversTheTruncationErrorActuallyMade)
+namespace {
+
+// |total - pi| in units of 10^-8 of the last limb, for the formula over
+// limb_count limbs: total with two zero limbs appended, against the reference
+// read to two limbs more. The reference is truncated, so the true error lies
+// within one such unit of the value returned.
+int64_t formula_error_in_hundred_millionths(int32_t limb_count)
 {
-    // The formula at n limbs, against the reference read to n limbs: the
-    // difference must sit inside the bound (and in practice far inside it).
-    for (int32_t limb_count : {2, 10, 100, 1000}) {
-        std::vector<int32_t> total(limb_count), arc(limb_count);
-        gauss_formula(limb_count, total.data(), arc.data());
-        std::vector<int32_t> truth(limb_count);
-        truth[0] = 3;
-        for (int32_t i = 1; i < limb_count; ++i)
-            truth[i] = std::stoi(reference_decimals().substr(size_t(i - 1) * 4, 4));
-        // The truth is truncated, so it lies in [truth, truth + 1) units.
-        limb_sub(limb_count, total.data(), truth.data());
-        int64_t difference = 0;
-        bool below = total[0] < 0;
-        if (below) {
-            std::vector<int32_t> zero(limb_count, 0);
-            limb_sub(limb_count, zero.data(), total.data());
-            total = zero;
-        }
-        for (int32_t i = 0; i < limb_count; ++i)
-            difference = difference * LIMB_BASE + total[i];
-        EXPECT_LE(difference + 1, gauss_formula_error_bound(limb_count)) << limb_count << " limbs";
+    std::vector<int32_t> total(limb_count), arc(limb_count);
+    gauss_formula(limb_count, total.data(), arc.data());
+    const int32_t extended = limb_count + 2;
+    total.resize(extended, 0);
+    std::vector<int32_t> truth(extended);
+    truth[0] = 3;
+    for (int32_t i = 1; i < extended; ++i)
+        truth[i] = std::stoi(reference_decimals().substr(size_t(i - 1) * 4, 4));
+    limb_sub(extended, total.data(), truth.data());
+    if (total[0] < 0) {
+        std::vector<int32_t> negated(extended, 0);
+        limb_sub(extended, negated.data(), total.data());
+        total = negated;
     }
+    // A difference this test can hold has at most four non-zero limbs.
+    for (int32_t i = 0; i + 4 < extended; ++i)
+        EXPECT_EQ(total[i], 0) << "an error far beyond any bound at " << limb_count << " limbs";
+    int64_t difference = 0;
+    for (int32_t i = std::max(0, extended - 4); i < extended; ++i)
+        difference = difference * LIMB_BASE + total[i];
+    return difference;
+}
+
+// The first limb count in the list whose true error reaches bound(limb_count),
+// or 0 when every error stays below its bound.
+int32_t first_run_outside(const std::vector<int32_t>& limb_counts, const std::function<double(int32_t)>& bound)
+{
+    for (const int32_t limb_count : limb_counts) {
+        const int64_t error = formula_error_in_hundred_millionths(limb_count);
+        // Below the bound for certain: error + 1 < bound; beyond it: error - 1 >= bound.
+        if (double(error + 1) >= bound(limb_count) * 1e8)
+            return limb_count;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(PiDigits, ErrorBoundHoldsForEveryRunAndIsTightEnoughToCatchHalving)
+{
+    std::vector<int32_t> limb_counts;
+    for (int32_t limb_count = 1; limb_count <= 300; ++limb_count)
+        limb_counts.push_back(limb_count);
+    for (const int32_t limb_count : {1000, 2501, 10001})
+        limb_counts.push_back(limb_count);
+
+    const auto bound = [](int32_t limb_count) { return double(gauss_formula_error_bound(limb_count)); };
+    EXPECT_EQ(first_run_outside(limb_counts, bound), 0) << "an error beyond the bound";
+    // With no limbs of fraction the formula sums to 0, pi away from the truth,
+    // against a bound of 4 (3.31 rounded up): half of it must fail there.
+    const auto halved = [&](int32_t limb_count) { return bound(limb_count) / 2; };
+    EXPECT_NE(first_run_outside(limb_counts, halved), 0) << "halving the bound went unnoticed";
+    EXPECT_EQ(gauss_formula_error_bound(1), 4);
+}
+
+TEST(PiDigits, ErrorBoundGrowsLikeTheTermCount)
+{
+    // About 12/log10 18 + 8/log10 57 + 5/log10 239 = 16.22 units per fraction
+    // digit: linear, and far inside the four guard limbs at the largest limb
+    // count.
+    for (const int32_t limb_count : {1001, 100001, 10000001}) {
+        const double per_digit = double(gauss_formula_error_bound(limb_count)) / (4.0 * (limb_count - 1));
+        EXPECT_GT(per_digit, 16.2) << limb_count;
+        EXPECT_LT(per_digit, 16.3) << limb_count;
+    }
+    EXPECT_LT(gauss_formula_error_bound(INT32_MAX / 4 + 1), int64_t{10000} * 10000 * 10000 * 10000 / 1000);
 }

@@ -10,6 +10,7 @@ namespace {
 // would gain little over the integer one.
 constexpr int32_t MIN_FLOATING_RADIX_DIGITS = 4;
 constexpr int32_t MAX_RADIX_DIGITS = 9;
+constexpr int64_t MAX_FLOATING_RADIX = 1000000000;
 
 int64_t power_of_ten(int32_t exponent)
 {
@@ -51,6 +52,10 @@ int64_t count_bands(int32_t x, int64_t fraction_digits)
 
 const char* broken_floating_bound(int64_t radix, int64_t power_divisor, int64_t last_term)
 {
+    // The portable kernel truncates quotients, which are below the radix,
+    // to 32 bits.
+    if (radix > MAX_FLOATING_RADIX)
+        return "radix <= 10^9 (floating kernels)";
     // D * R <= 2^52 exactly when D <= floor(2^52 / R), for integers D and R.
     const int64_t divisor_limit = FLOATING_EXACT_LIMIT / radix;
     if (power_divisor > divisor_limit)
