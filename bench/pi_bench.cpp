@@ -6,10 +6,12 @@
 //   DATA <digits> <reference|path> <threads> <seconds>
 //
 //   pi_bench [--reference-up-to DIGITS] [--every-path-up-to DIGITS]
+//            [--digits N,N,...] [--paths NAME,NAME,...]
 //
 // The reference is timed up to 100,000 digits unless told otherwise (at
 // 300,000 it takes minutes); every path is timed up to 300,000 digits, and
-// 1,000,000 digits runs the fastest path only.
+// 1,000,000 digits runs the fastest path only. --digits replaces the digit
+// counts, --paths names the engine paths to time (at every size).
 #include "arctan.hpp"
 #include "gauss_formula.hpp"
 #include "limb.hpp"
@@ -44,7 +46,19 @@ struct Timing {
 struct Settings {
     int64_t reference_up_to = DEFAULT_REFERENCE_UP_TO;
     int64_t every_path_up_to = DEFAULT_EVERY_PATH_UP_TO;
+    std::vector<int64_t> digit_counts{std::begin(DIGIT_COUNTS), std::end(DIGIT_COUNTS)};
+    std::vector<std::string> path_names;  // empty: as the sizes say
 };
+
+std::vector<std::string> split_at_commas(const std::string& list)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
+        items.push_back(list.substr(start, comma - start));
+    items.push_back(list.substr(start));
+    return items;
+}
 
 // The limb count the program uses for a number of digits.
 int32_t limbs_for(int64_t digits)
@@ -110,8 +124,17 @@ Settings read_settings(int argc, char** argv)
             settings.reference_up_to = std::atoll(argv[++i]);
         else if (std::strcmp(argv[i], "--every-path-up-to") == 0 && has_value)
             settings.every_path_up_to = std::atoll(argv[++i]);
+        else if (std::strcmp(argv[i], "--digits") == 0 && has_value) {
+            settings.digit_counts.clear();
+            for (const std::string& count : split_at_commas(argv[++i]))
+                settings.digit_counts.push_back(std::atoll(count.c_str()));
+        } else if (std::strcmp(argv[i], "--paths") == 0 && has_value)
+            settings.path_names = split_at_commas(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--reference-up-to DIGITS] [--every-path-up-to DIGITS]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--reference-up-to DIGITS] [--every-path-up-to DIGITS] [--digits N,N,...] "
+                         "[--paths NAME,NAME,...]\n",
+                         argv[0]);
             std::exit(2);
         }
     }
@@ -133,7 +156,7 @@ int main(int argc, char** argv)
                 "median of %d when below %.0f s\n\n", REPEATS, REPEAT_BELOW_SECONDS);
 
     std::vector<Timing> timings;
-    for (const int64_t digits : DIGIT_COUNTS) {
+    for (const int64_t digits : settings.digit_counts) {
         const int32_t limb_count = limbs_for(digits);
         std::vector<int32_t> expected(limb_count), total(limb_count);
         std::printf("%lld digits (%d limbs)\n", static_cast<long long>(digits), limb_count);
@@ -147,7 +170,12 @@ int main(int argc, char** argv)
         }
 
         std::vector<EnginePath> paths = available_engine_paths();
-        if (digits > settings.every_path_up_to)
+        if (!settings.path_names.empty())
+            std::erase_if(paths, [&](EnginePath path) {
+                return std::find(settings.path_names.begin(), settings.path_names.end(), engine_path_name(path)) ==
+                       settings.path_names.end();
+            });
+        else if (digits > settings.every_path_up_to)
             paths = {best_engine_path()};
         std::vector<int32_t> thread_counts{1};
         if (all_threads > 1)
