@@ -3,6 +3,7 @@
 #include "run_program.hpp"
 
 #include "accuracy_input.hpp"
+#include "clock.hpp"
 #include "interruption.hpp"
 #include "last_key.hpp"
 #include "limb.hpp"
@@ -12,28 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <cstdio>
 #include <string>
 #include <thread>
-
-namespace {
-
-int32_t milliseconds_now()
-{
-    using namespace std::chrono;
-    return static_cast<int32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-// The elapsed milliseconds in seconds, scaled by the single-precision value
-// nearest to 0.001 as the report has always been.
-double elapsed_seconds(int32_t start, int32_t end)
-{
-    return static_cast<double>(end - start) * static_cast<double>(0.001f);
-}
-
-}  // namespace
 
 int run_program()
 {
@@ -48,7 +31,7 @@ int run_program()
 
     const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
     std::atomic<int64_t> work_done{0};
-    const int32_t start = milliseconds_now();
+    const int64_t start = milliseconds_since_start();
     PiLimbs pi = [&] {
         const ProgressLine progress(work_done, pi_progress_total(limb_count));
         PiOptions options;
@@ -56,7 +39,7 @@ int run_program()
         options.progress = &work_done;
         return compute_pi(limb_count, options);
     }();
-    const int32_t end = milliseconds_now();
+    const int64_t end = milliseconds_since_start();
 
     write_result(limb_count, pi.limbs.data());
     std::printf("Computation time is : %9.2f seconds\nResult in %s file.\n", elapsed_seconds(start, end),
