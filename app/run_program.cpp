@@ -4,6 +4,7 @@
 
 #include "accuracy_input.hpp"
 #include "clock.hpp"
+#include "cpu_count.hpp"
 #include "interruption.hpp"
 #include "last_key.hpp"
 #include "limb.hpp"
@@ -11,12 +12,10 @@
 #include "progress_line.hpp"
 #include "result_file.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 int run_program()
 {
@@ -31,12 +30,12 @@ int run_program()
 
     const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
     std::atomic<int64_t> work_done{0};
+    PiOptions options;
+    options.cpus = usable_cpu_count();
+    options.progress = &work_done;
     const int64_t start = milliseconds_since_start();
     PiLimbs pi = [&] {
         const ProgressLine progress(work_done, pi_progress_total(limb_count));
-        PiOptions options;
-        options.cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-        options.progress = &work_done;
         return compute_pi(limb_count, options);
     }();
     const int64_t end = milliseconds_since_start();
