@@ -8,6 +8,7 @@
 #include "interruption.hpp"
 #include "last_key.hpp"
 #include "limb.hpp"
+#include "memory_limit.hpp"
 #include "pi_digits.hpp"
 #include "progress_line.hpp"
 #include "result_file.hpp"
@@ -29,6 +30,14 @@ int run_program()
     std::getc(stdin);  // the line end after the number
 
     const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
+    // Told before anything is allocated: an allocation that fails late, or
+    // memory that runs out while the run touches its pages, would cost the
+    // minutes of work before it.
+    const int64_t bytes_needed = pi_bytes_needed(limb_count);
+    const int64_t bytes_available = available_memory_bytes();
+    if (bytes_needed > bytes_available)
+        throw OutOfMemory(bytes_needed, bytes_available);
+
     std::atomic<int64_t> work_done{0};
     PiOptions options;
     options.cpus = usable_cpu_count();

@@ -1,5 +1,6 @@
 // The built program driven as a user drives it: input piped in, a fresh
 // working directory, and the bytes it prints and writes compared in full.
+#include "pi_digits.hpp"
 #include "process.hpp"
 #include "reference_digits.hpp"
 #include "temp_dir.hpp"
@@ -103,20 +104,41 @@ TEST(EndToEnd, AccuracyOutsideTheAcceptedRangeIsRefusedAndTouchesNoFile)
     }
 }
 
-TEST(EndToEnd, ArraysThatCannotBeAllocatedAreReportedWithTheMemoryNeeded)
+namespace {
+
+// Runs the largest accuracy under an address space limit: it must be refused
+// before anything is allocated, naming the bytes needed and those left.
+void expect_refused_for_memory(rlim_t address_space)
 {
-#ifdef PI_SANITIZE
-    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit this case sets";
-#endif
     TempDir dir;
     dir.write("Out.txt", old_result);
-    const ProcessResult run = run_pi(dir.path(), "2147483647\n", [] {
-        const rlimit one_gibibyte{1u << 30, 1u << 30};
-        setrlimit(RLIMIT_AS, &one_gibibyte);
+    const ProcessResult run = run_pi(dir.path(), "2147483647\n", [address_space] {
+        const rlimit limit{address_space, address_space};
+        setrlimit(RLIMIT_AS, &limit);
     });
     expect_failure(run, dir, "cannot allocate", {"Out.txt"});
-    EXPECT_NE(run.errors.find("bytes"), std::string::npos) << run.errors;
+    EXPECT_EQ(run.exit_status, 1);
+    const std::string needed = std::to_string(pi_bytes_needed(2147483647 / 4 + 1));
+    std::smatch figures;
+    ASSERT_TRUE(std::regex_match(run.errors, figures,
+                                 std::regex("pi: cannot allocate " + needed +
+                                            " bytes \\([0-9]+ MiB\\) for the digit arrays: ([0-9]+) bytes "
+                                            "\\([0-9]+ MiB\\) available\n")))
+        << run.errors;
+    EXPECT_LT(std::stoll(figures[1]), static_cast<long long>(address_space)) << "the address space in use counts";
     EXPECT_EQ(dir.read("Out.txt"), old_result);
+}
+
+}  // namespace
+
+TEST(EndToEnd, ArraysThatCannotFitAreRefusedUpFrontWithTheMemoryNeededAndLeft)
+{
+#ifdef PI_SANITIZE
+    GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory, more than the limits these cases set";
+#endif
+    // Refused at once, not after a failed or a killed run.
+    expect_refused_for_memory(rlim_t{1} << 30);
+    expect_refused_for_memory(rlim_t{3} << 30);
 }
 
 TEST(EndToEnd, ADirectoryNamedOutTxtIsReportedAndLeftAlone)
