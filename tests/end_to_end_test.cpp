@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <iostream>
 #include <regex>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -230,4 +233,48 @@ TEST(EndToEnd, ASuccessfulRunReplacesALongerOldResultCompletely)
     struct stat status;
     ASSERT_EQ(stat(dir.file("Out.txt").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u) << "the old file's permissions are kept";
+}
+
+TEST(EndToEnd, AnInterruptedRunStopsTheShellLoopThatStartedIt)
+{
+    // Ctrl-C at a terminal signals the whole foreground process group: the
+    // shell and the program it waits for. The shell ends its loop only if
+    // the program dies of the signal; an exit status of 130 would look like a
+    // program that handled it, and the loop would go on.
+    if (!std::filesystem::exists("/bin/bash"))
+        GTEST_SKIP() << "bash is not installed: the shell loop case was not run";
+    bool signalled_while_running = false;
+    for (int32_t accuracy : growing_accuracies()) {
+        TempDir dir;
+        dir.write("Out.txt", old_result);
+        TempDir input;
+        input.write("accuracy", std::to_string(accuracy) + "\n");
+        ProcessOptions options;
+        options.working_directory = dir.path();
+        options.in_child = [] { setpgid(0, 0); };
+        RunningProcess shell({"/bin/bash", "-c", "for n in 1 2 3; do \"$0\" < \"$1\"; echo \"after run $n\"; done",
+                              pi_binary(), input.file("accuracy")},
+                             options);
+        ASSERT_TRUE(shell.wait_for_output("Enter accuracy: ", std::chrono::seconds(60))) << "no prompt";
+        ASSERT_EQ(kill(-shell.pid(), SIGINT), 0);
+        const std::optional<ProcessResult> run = shell.wait(std::chrono::seconds(60));
+        kill(-shell.pid(), SIGKILL);  // whatever of the group is left, if the test fails
+        ASSERT_TRUE(run.has_value()) << "the loop still runs a minute after the signal";
+        // The first run finished before the signal came if it printed its
+        // report, or if it left a complete new result and the loop did not
+        // go on (a second run could have written that too).
+        const bool loop_went_on = run->output.find("after run") != std::string::npos;
+        if (run->output.rfind("Enter accuracy: Computation time", 0) == 0 ||
+            (!loop_went_on && dir.read("Out.txt").size() == result_file_size(size_t(accuracy / 4 * 4)))) {
+            std::cout << accuracy << " digits were done before the signal came; more digits\n";
+            continue;
+        }
+        EXPECT_EQ(run->signal, SIGINT) << "the shell went on: exit status " << run->exit_status;
+        EXPECT_EQ(run->output.substr(0, 200), "Enter accuracy: ") << "the loop went on after the interrupted run";
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+        EXPECT_TRUE(dir.read("Out.txt") == old_result) << "the old result was replaced";
+        signalled_while_running = true;
+        break;
+    }
+    EXPECT_TRUE(signalled_while_running) << "every run ended before the signal";
 }
