@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -277,4 +280,165 @@ TEST(EndToEnd, AnInterruptedRunStopsTheShellLoopThatStartedIt)
         break;
     }
     EXPECT_TRUE(signalled_while_running) << "every run ended before the signal";
+}
+
+namespace {
+
+std::string link_target(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    return error ? "(not a link: " + error.message() + ")" : target.string();
+}
+
+// Reads a FIFO from a thread of its own until the writer closes it. If the
+// program never opens it, finish() opens it for writing itself, so that the
+// reader is not left waiting.
+class FifoReader {
+public:
+    explicit FifoReader(std::string path) : path_(std::move(path)), thread_([this] { read_all(); }) {}
+    ~FifoReader() { finish(); }
+
+    // Waits for the reader and returns what it read.
+    std::string finish()
+    {
+        while (thread_.joinable() && !done_.load()) {
+            const int unblock = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (unblock >= 0)
+                close(unblock);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (thread_.joinable())
+            thread_.join();
+        return contents_;
+    }
+
+private:
+    void read_all()
+    {
+        const int fd = open(path_.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            char buffer[65536];
+            for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+                contents_.append(buffer, static_cast<size_t>(got));
+            close(fd);
+        }
+        done_.store(true);
+    }
+
+    std::string path_;
+    std::string contents_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST(EndToEnd, ALinkToAFileInAnotherDirectoryReplacesThatFileAndStaysALink)
+{
+    TempDir dir;
+    TempDir elsewhere;
+    elsewhere.write("result.txt", old_result);
+    ASSERT_EQ(symlink(elsewhere.file("result.txt").c_str(), dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_EQ(elsewhere.read("result.txt"), expected_result_file(100));
+    EXPECT_EQ(link_target(dir.file("Out.txt")), elsewhere.file("result.txt"));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"}) << "a temporary file was left";
+    EXPECT_EQ(elsewhere.entries(), std::vector<std::string>{"result.txt"}) << "a temporary file was left";
+}
+
+TEST(EndToEnd, RelativeLinksCountFromTheirOwnDirectory)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    dir.write("sub/pi.txt", old_result);
+    ASSERT_EQ(symlink("sub/next", dir.file("Out.txt").c_str()), 0);
+    ASSERT_EQ(symlink("pi.txt", dir.file("sub/next").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(dir.read("sub/pi.txt"), expected_result_file(100));
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "sub/next");
+    EXPECT_EQ(link_target(dir.file("sub/next")), "pi.txt");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Out.txt", "sub"}));
+    std::vector<std::string> in_sub;  // no temporary file left beside pi.txt
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("sub")))
+        in_sub.push_back(entry.path().filename().string());
+    std::sort(in_sub.begin(), in_sub.end());
+    EXPECT_EQ(in_sub, (std::vector<std::string>{"next", "pi.txt"}));
+}
+
+TEST(EndToEnd, ADanglingLinkCreatesTheFileItNames)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("made-by-pi.txt", dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(dir.read("made-by-pi.txt"), expected_result_file(100));
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "made-by-pi.txt");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Out.txt", "made-by-pi.txt"}));
+}
+
+TEST(EndToEnd, ALoopOfLinksIsReported)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("Out.txt", dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    expect_failure(run, dir, "pi: cannot replace Out.txt: Too many levels of symbolic links\n", {"Out.txt"});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "Out.txt");
+}
+
+TEST(EndToEnd, AFifoNamedOutTxtGetsTheResultAndStaysAFifo)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("Out.txt").c_str(), 0644), 0);
+    FifoReader reader(dir.file("Out.txt"));
+    // More than a pipe holds, so the program must wait for the reader.
+    const ProcessResult run = run_pi(dir.path(), "100000\n");
+    const std::string received = reader.finish();
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_TRUE(received == expected_result_file(100000)) << received.size() << " bytes read";
+    struct stat status;
+    ASSERT_EQ(lstat(dir.file("Out.txt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+}
+
+TEST(EndToEnd, ALinkToADeviceWritesIntoTheDevice)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("/dev/null", dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "/dev/null");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+
+    // A device that refuses the write is reported like a full disk.
+    TempDir full;
+    ASSERT_EQ(symlink("/dev/full", full.file("Out.txt").c_str()), 0);
+    const ProcessResult refused = run_pi(full.path(), "100\n");
+    expect_failure(refused, full, "pi: cannot write /dev/full: No space left on device\n", {"Out.txt"});
+    EXPECT_EQ(refused.exit_status, 1);
+}
+
+TEST(EndToEnd, AHardLinkedOutTxtBecomesANewFileAndTheOtherNameKeepsTheOldContents)
+{
+    TempDir dir;
+    dir.write("Out.txt", old_result);
+    ASSERT_EQ(link(dir.file("Out.txt").c_str(), dir.file("kept.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(dir.read("Out.txt"), expected_result_file(100));
+    EXPECT_EQ(dir.read("kept.txt"), old_result);
+    struct stat result, kept;
+    ASSERT_EQ(stat(dir.file("Out.txt").c_str(), &result), 0);
+    ASSERT_EQ(stat(dir.file("kept.txt").c_str(), &kept), 0);
+    EXPECT_NE(result.st_ino, kept.st_ino);
+    EXPECT_EQ(result.st_nlink, 1u);
+    EXPECT_EQ(kept.st_nlink, 1u);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Out.txt", "kept.txt"}));
 }

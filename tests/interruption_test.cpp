@@ -115,35 +115,46 @@ TEST(Interruption, SignalsDuringTheComputationEndItByTheSignalAndKeepTheOldResul
     }
 }
 
+namespace {
+
+// Runs pi under strace in dir, which delays every write after the program's
+// first (the prompt): the program then sits before its second write to the
+// temporary file beside result_name in result_dir, with the first 64 KiB of
+// the new result on disk, when the signal arrives. (Counting writes would be
+// fragile: the sanitizers' runtime writes too.)
+std::optional<ProcessResult> signal_mid_write(int signal_number, const TempDir& dir, const TempDir& result_dir,
+                                              const std::string& result_name)
+{
+    ProcessOptions options;
+    options.input = "200000\n";
+    options.working_directory = dir.path();
+    RunningProcess tracer({"/usr/bin/strace", "-f", "-o", "/dev/null", "-e", "trace=write", "-e",
+                           "inject=write:delay_enter=2000000:when=2+", pi_binary()},
+                          options);
+    const pid_t pi = traced_pi(tracer.pid());
+    EXPECT_NE(pi, 0) << "strace started no pi";
+    bool half_written = false;
+    for (int attempt = 0; attempt < 6000 && !half_written && pi != 0; ++attempt) {
+        for (const std::string& name : temporary_files(result_dir, result_name))
+            half_written = std::filesystem::file_size(result_dir.file(name)) > 0;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(half_written) << "the temporary file never appeared";
+    if (!half_written || kill(pi, signal_number) != 0)
+        return std::nullopt;
+    return tracer.wait(30s);
+}
+
+}  // namespace
+
 TEST(Interruption, SignalsWhileTheResultIsWrittenKeepTheOldResult)
 {
-    // strace delays every write after the program's first (the prompt), so
-    // the program sits before its second write to the temporary file with
-    // the first 64 KiB of the new result on disk when the signal arrives.
-    // (Counting writes would be fragile: the sanitizers' runtime writes too.)
     if (const std::string reason = strace_unusable(); !reason.empty())
         GTEST_SKIP() << reason << ": the mid-write signal cases were not run";
     for (int signal_number : {SIGINT, SIGTERM, SIGKILL}) {
         TempDir dir;
         dir.write("Out.txt", old_result);
-        ProcessOptions options;
-        options.input = "200000\n";
-        options.working_directory = dir.path();
-        RunningProcess tracer({"/usr/bin/strace", "-f", "-o", "/dev/null", "-e", "trace=write", "-e",
-                               "inject=write:delay_enter=2000000:when=2+", pi_binary()},
-                              options);
-        const pid_t pi = traced_pi(tracer.pid());
-        ASSERT_NE(pi, 0);
-
-        bool half_written = false;
-        for (int attempt = 0; attempt < 6000 && !half_written; ++attempt) {
-            for (const std::string& name : temporary_files(dir))
-                half_written = std::filesystem::file_size(dir.file(name)) > 0;
-            std::this_thread::sleep_for(10ms);
-        }
-        ASSERT_TRUE(half_written) << "the temporary file never appeared";
-        ASSERT_EQ(kill(pi, signal_number), 0);
-        const std::optional<ProcessResult> run = tracer.wait(30s);
+        const std::optional<ProcessResult> run = signal_mid_write(signal_number, dir, dir, "Out.txt");
         ASSERT_TRUE(run.has_value());
 
         EXPECT_EQ(dir.read("Out.txt"), old_result) << "signal " << signal_number;
@@ -156,4 +167,20 @@ TEST(Interruption, SignalsWhileTheResultIsWrittenKeepTheOldResult)
             EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"}) << "the temporary file was left";
         }
     }
+}
+
+TEST(Interruption, ASignalWhileWritingThroughALinkRemovesTheTemporaryFileInTheLinkedDirectory)
+{
+    if (const std::string reason = strace_unusable(); !reason.empty())
+        GTEST_SKIP() << reason << ": the mid-write signal cases were not run";
+    TempDir dir;
+    TempDir elsewhere;
+    elsewhere.write("result.txt", old_result);
+    ASSERT_EQ(symlink(elsewhere.file("result.txt").c_str(), dir.file("Out.txt").c_str()), 0);
+    const std::optional<ProcessResult> run = signal_mid_write(SIGTERM, dir, elsewhere, "result.txt");
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->signal, SIGTERM) << "exit status " << run->exit_status << ", " << run->errors;
+    EXPECT_EQ(elsewhere.read("result.txt"), old_result);
+    EXPECT_EQ(elsewhere.entries(), std::vector<std::string>{"result.txt"}) << "the temporary file was left";
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
 }
