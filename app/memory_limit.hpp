@@ -1,6 +1,6 @@
-// The memory this process can still have, known before a large run starts,
-// so that a run which cannot fit is refused at once instead of failing (or
-// being killed) after minutes of work.
+// The memory this process can still have, known before a large run starts:
+// a run that cannot fit is refused at once, not failed or killed after
+// minutes of work.
 #pragma once
 
 #include "cgroup.hpp"
