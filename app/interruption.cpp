@@ -1,7 +1,14 @@
 // The signal handler may use only async-signal-safe calls (write, tcsetattr,
-// unlink, _exit) and may read only what it can see whole: the state below is
-// lock-free atomics and a path buffer that is written only while the signals
-// are blocked in the one thread that writes files.
+// unlink, sigaction, pthread_sigmask, raise, _exit) and may read only what it
+// can see whole: the state below is lock-free atomics and a path buffer that
+// is written only while the signals are blocked in the one thread that writes
+// files.
+//
+// After the cleanup the process dies of the signal itself rather than
+// exiting with 128 + its number. A shell tells the two apart: a child killed
+// by SIGINT means the user interrupted, and the shell stops its script or
+// loop too, while a child that exits with status 130 has handled the signal,
+// and the script goes on with its next command.
 #include "interruption.hpp"
 
 #include <atomic>
@@ -31,7 +38,19 @@ extern "C" void on_interruption(int signal_number)
         tcsetattr(fd, TCSANOW, &saved_terminal);
     if (temporary_file_exists.load())
         unlink(temporary_path);
-    _exit(128 + signal_number);
+
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
+    // The signal is blocked while its handler runs; once unblocked, the
+    // raised one is delivered before raise returns.
+    sigset_t this_signal;
+    sigemptyset(&this_signal);
+    sigaddset(&this_signal, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
+    raise(signal_number);
+    _exit(128 + signal_number);  // only if the signal could not end the process
 }
 
 sigset_t interrupting_set()

@@ -1,6 +1,7 @@
 // Ending the program on SIGINT, SIGTERM or SIGHUP without leaving damage:
 // the handler erases the status line, puts the terminal back, removes the
-// half-written temporary file, and exits with 128 + the signal number.
+// half-written temporary file, and then lets the signal's default action end
+// the process, so that its parent sees it killed by that signal.
 //
 // The rest of the program tells the handler what there is to undo; every
 // setter is cheap and safe to call at any time.

@@ -4,6 +4,7 @@
 
 #include "interruption.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@ namespace {
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
 constexpr auto QUIET_START = std::chrono::seconds(1);
 constexpr char ERASE_LINE[] = "\r\033[K";
+constexpr double MAX_ESTIMATE_SECONDS = 1e12;
 
 void write_to_terminal(const std::string& text)
 {
@@ -26,14 +28,22 @@ std::string progress_text(double share_done, double elapsed_seconds)
 {
     const int percent = static_cast<int>(std::floor(share_done * 100));
     std::string text = "Computing: " + std::to_string(percent) + "% done";
-    // A rate measured over less than a hundredth of the work says little.
-    if (share_done >= 0.01 && share_done < 1) {
-        const auto seconds_left = static_cast<int64_t>(std::ceil(elapsed_seconds * (1 - share_done) / share_done));
-        text += ", about ";
-        if (seconds_left >= 60)
-            text += std::to_string(seconds_left / 60) + " min " + std::to_string(seconds_left % 60) + " s left";
-        else
-            text += std::to_string(seconds_left) + " s left";
+    if (share_done <= 0 || share_done >= 1)
+        return text;
+    // The rest is assumed to go at the pace so far. Even the first sliver of
+    // the work gives a usable figure, and a rough one at the first drawing
+    // tells more than none; the cap keeps the figure for a tiny share within
+    // 64 bits.
+    const double estimate = std::min(elapsed_seconds * (1 - share_done) / share_done, MAX_ESTIMATE_SECONDS);
+    const auto seconds_left = static_cast<int64_t>(std::ceil(estimate));
+    text += ", about ";
+    if (seconds_left >= 3600) {
+        const int64_t minutes_left = (seconds_left + 59) / 60;
+        text += std::to_string(minutes_left / 60) + " h " + std::to_string(minutes_left % 60) + " min left";
+    } else if (seconds_left >= 60) {
+        text += std::to_string(seconds_left / 60) + " min " + std::to_string(seconds_left % 60) + " s left";
+    } else {
+        text += std::to_string(seconds_left) + " s left";
     }
     return text;
 }

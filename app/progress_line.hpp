@@ -33,5 +33,8 @@ private:
     std::thread watcher_;
 };
 
-// The text of the line for a share done (0..1) after elapsed seconds.
+// The text of the line for a share done (0..1) after elapsed seconds: the
+// whole percent done and, once any work is done, the time left at the pace so
+// far, rounded up ("about 42 s left", "about 3 min 5 s left", "about 2 h 20
+// min left").
 std::string progress_text(double share_done, double elapsed_seconds);

@@ -3,37 +3,20 @@
 #include "run_program.hpp"
 
 #include "accuracy_input.hpp"
+#include "clock.hpp"
+#include "cpu_count.hpp"
 #include "interruption.hpp"
 #include "last_key.hpp"
 #include "limb.hpp"
+#include "memory_limit.hpp"
 #include "pi_digits.hpp"
 #include "progress_line.hpp"
 #include "result_file.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <cstdio>
 #include <string>
-#include <thread>
-
-namespace {
-
-int32_t milliseconds_now()
-{
-    using namespace std::chrono;
-    return static_cast<int32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-// The elapsed milliseconds in seconds, scaled by the single-precision value
-// nearest to 0.001 as the report has always been.
-double elapsed_seconds(int32_t start, int32_t end)
-{
-    return static_cast<double>(end - start) * static_cast<double>(0.001f);
-}
-
-}  // namespace
 
 int run_program()
 {
@@ -47,16 +30,24 @@ int run_program()
     std::getc(stdin);  // the line end after the number
 
     const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
+    // Told before anything is allocated: an allocation that fails late, or
+    // memory that runs out while the run touches its pages, would cost the
+    // minutes of work before it.
+    const int64_t bytes_needed = pi_bytes_needed(limb_count);
+    const int64_t bytes_available = available_memory_bytes();
+    if (bytes_needed > bytes_available)
+        throw OutOfMemory(bytes_needed, bytes_available);
+
     std::atomic<int64_t> work_done{0};
-    const int32_t start = milliseconds_now();
+    PiOptions options;
+    options.cpus = usable_cpu_count();
+    options.progress = &work_done;
+    const int64_t start = milliseconds_since_start();
     PiLimbs pi = [&] {
         const ProgressLine progress(work_done, pi_progress_total(limb_count));
-        PiOptions options;
-        options.cpus = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-        options.progress = &work_done;
         return compute_pi(limb_count, options);
     }();
-    const int32_t end = milliseconds_now();
+    const int64_t end = milliseconds_since_start();
 
     write_result(limb_count, pi.limbs.data());
     std::printf("Computation time is : %9.2f seconds\nResult in %s file.\n", elapsed_seconds(start, end),

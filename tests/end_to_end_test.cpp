@@ -1,17 +1,25 @@
 // The built program driven as a user drives it: input piped in, a fresh
 // working directory, and the bytes it prints and writes compared in full.
+#include "pi_digits.hpp"
 #include "process.hpp"
 #include "reference_digits.hpp"
 #include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <iostream>
 #include <regex>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -45,6 +53,17 @@ void expect_failure(const ProcessResult& run, const TempDir& dir, const std::str
     EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
     EXPECT_EQ(run.errors.back(), '\n');
     EXPECT_EQ(dir.entries(), entries_before) << "a file was left behind or removed";
+}
+
+// Whether a child can give up root for the user nobody; a container's user
+// namespace may not map that user.
+bool can_become_nobody()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 ? 0 : 1);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -103,20 +122,41 @@ TEST(EndToEnd, AccuracyOutsideTheAcceptedRangeIsRefusedAndTouchesNoFile)
     }
 }
 
-TEST(EndToEnd, ArraysThatCannotBeAllocatedAreReportedWithTheMemoryNeeded)
+namespace {
+
+// Runs the largest accuracy under an address space limit: it must be refused
+// before anything is allocated, naming the bytes needed and those left.
+void expect_refused_for_memory(rlim_t address_space)
 {
-#ifdef PI_SANITIZE
-    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit this case sets";
-#endif
     TempDir dir;
     dir.write("Out.txt", old_result);
-    const ProcessResult run = run_pi(dir.path(), "2147483647\n", [] {
-        const rlimit one_gibibyte{1u << 30, 1u << 30};
-        setrlimit(RLIMIT_AS, &one_gibibyte);
+    const ProcessResult run = run_pi(dir.path(), "2147483647\n", [address_space] {
+        const rlimit limit{address_space, address_space};
+        setrlimit(RLIMIT_AS, &limit);
     });
     expect_failure(run, dir, "cannot allocate", {"Out.txt"});
-    EXPECT_NE(run.errors.find("bytes"), std::string::npos) << run.errors;
+    EXPECT_EQ(run.exit_status, 1);
+    const std::string needed = std::to_string(pi_bytes_needed(2147483647 / 4 + 1));
+    std::smatch figures;
+    ASSERT_TRUE(std::regex_match(run.errors, figures,
+                                 std::regex("pi: cannot allocate " + needed +
+                                            " bytes \\([0-9]+ MiB\\) for the digit arrays: ([0-9]+) bytes "
+                                            "\\([0-9]+ MiB\\) available\n")))
+        << run.errors;
+    EXPECT_LT(std::stoll(figures[1]), static_cast<long long>(address_space)) << "the address space in use counts";
     EXPECT_EQ(dir.read("Out.txt"), old_result);
+}
+
+}  // namespace
+
+TEST(EndToEnd, ArraysThatCannotFitAreRefusedUpFrontWithTheMemoryNeededAndLeft)
+{
+#ifdef PI_SANITIZE
+    GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory, more than the limits these cases set";
+#endif
+    // Refused at once, not after a failed or a killed run.
+    expect_refused_for_memory(rlim_t{1} << 30);
+    expect_refused_for_memory(rlim_t{3} << 30);
 }
 
 TEST(EndToEnd, ADirectoryNamedOutTxtIsReportedAndLeftAlone)
@@ -130,11 +170,13 @@ TEST(EndToEnd, ADirectoryNamedOutTxtIsReportedAndLeftAlone)
 
 TEST(EndToEnd, AReadOnlyDirectoryIsReportedAndTheOldResultSurvives)
 {
+    // Root may write anywhere, so the program then runs as the unprivileged
+    // user 'nobody' for the permissions to bite.
+    if (geteuid() == 0 && !can_become_nobody())
+        GTEST_SKIP() << "running as root and cannot switch to the user nobody (65534): read-only case not run";
     TempDir dir;
     dir.write("Out.txt", old_result);
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    // Root may write anywhere, so the program then runs as the unprivileged
-    // user 'nobody' for the permissions to bite.
     const ProcessResult run = run_pi(dir.path(), "100\n", [] {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(125);
@@ -162,7 +204,7 @@ TEST(EndToEnd, AFullDiskLeavesTheOldResultWhole)
     const std::string disk = dir.file("disk");
     ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
     if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): full-disk case not run";
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN): full-disk case not run";
     {
         const std::string old_path = disk + "/Out.txt";
         FILE* old_file = std::fopen(old_path.c_str(), "w");
@@ -208,4 +250,209 @@ TEST(EndToEnd, ASuccessfulRunReplacesALongerOldResultCompletely)
     struct stat status;
     ASSERT_EQ(stat(dir.file("Out.txt").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u) << "the old file's permissions are kept";
+}
+
+TEST(EndToEnd, AnInterruptedRunStopsTheShellLoopThatStartedIt)
+{
+    // Ctrl-C at a terminal signals the whole foreground process group: the
+    // shell and the program it waits for. The shell ends its loop only if
+    // the program dies of the signal; an exit status of 130 would look like a
+    // program that handled it, and the loop would go on.
+    if (!std::filesystem::exists("/bin/bash"))
+        GTEST_SKIP() << "bash is not installed: the shell loop case was not run";
+    bool signalled_while_running = false;
+    for (int32_t accuracy : growing_accuracies()) {
+        TempDir dir;
+        dir.write("Out.txt", old_result);
+        TempDir input;
+        input.write("accuracy", std::to_string(accuracy) + "\n");
+        ProcessOptions options;
+        options.working_directory = dir.path();
+        options.in_child = [] { setpgid(0, 0); };
+        RunningProcess shell({"/bin/bash", "-c", "for n in 1 2 3; do \"$0\" < \"$1\"; echo \"after run $n\"; done",
+                              pi_binary(), input.file("accuracy")},
+                             options);
+        ASSERT_TRUE(shell.wait_for_output("Enter accuracy: ", std::chrono::seconds(60))) << "no prompt";
+        ASSERT_EQ(kill(-shell.pid(), SIGINT), 0);
+        const std::optional<ProcessResult> run = shell.wait(std::chrono::seconds(60));
+        kill(-shell.pid(), SIGKILL);  // whatever of the group is left, if the test fails
+        ASSERT_TRUE(run.has_value()) << "the loop still runs a minute after the signal";
+        // The first run finished before the signal came if it printed its
+        // report, or if it left a complete new result and the loop did not
+        // go on (a second run could have written that too).
+        const bool loop_went_on = run->output.find("after run") != std::string::npos;
+        if (run->output.rfind("Enter accuracy: Computation time", 0) == 0 ||
+            (!loop_went_on && dir.read("Out.txt").size() == result_file_size(size_t(accuracy / 4 * 4)))) {
+            std::cout << accuracy << " digits were done before the signal came; more digits\n";
+            continue;
+        }
+        EXPECT_EQ(run->signal, SIGINT) << "the shell went on: exit status " << run->exit_status;
+        EXPECT_EQ(run->output.substr(0, 200), "Enter accuracy: ") << "the loop went on after the interrupted run";
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+        EXPECT_TRUE(dir.read("Out.txt") == old_result) << "the old result was replaced";
+        signalled_while_running = true;
+        break;
+    }
+    EXPECT_TRUE(signalled_while_running) << "every run ended before the signal";
+}
+
+namespace {
+
+std::string link_target(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    return error ? "(not a link: " + error.message() + ")" : target.string();
+}
+
+// Reads a FIFO from a thread of its own until the writer closes it. If the
+// program never opens it, finish() opens it for writing itself, so that the
+// reader is not left waiting.
+class FifoReader {
+public:
+    explicit FifoReader(std::string path) : path_(std::move(path)), thread_([this] { read_all(); }) {}
+    ~FifoReader() { finish(); }
+
+    // Waits for the reader and returns what it read.
+    std::string finish()
+    {
+        while (thread_.joinable() && !done_.load()) {
+            const int unblock = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (unblock >= 0)
+                close(unblock);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (thread_.joinable())
+            thread_.join();
+        return contents_;
+    }
+
+private:
+    void read_all()
+    {
+        const int fd = open(path_.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            char buffer[65536];
+            for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+                contents_.append(buffer, static_cast<size_t>(got));
+            close(fd);
+        }
+        done_.store(true);
+    }
+
+    std::string path_;
+    std::string contents_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST(EndToEnd, ALinkToAFileInAnotherDirectoryReplacesThatFileAndStaysALink)
+{
+    TempDir dir;
+    TempDir elsewhere;
+    elsewhere.write("result.txt", old_result);
+    ASSERT_EQ(symlink(elsewhere.file("result.txt").c_str(), dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_EQ(elsewhere.read("result.txt"), expected_result_file(100));
+    EXPECT_EQ(link_target(dir.file("Out.txt")), elsewhere.file("result.txt"));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"}) << "a temporary file was left";
+    EXPECT_EQ(elsewhere.entries(), std::vector<std::string>{"result.txt"}) << "a temporary file was left";
+}
+
+TEST(EndToEnd, RelativeLinksCountFromTheirOwnDirectory)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    dir.write("sub/pi.txt", old_result);
+    ASSERT_EQ(symlink("sub/next", dir.file("Out.txt").c_str()), 0);
+    ASSERT_EQ(symlink("pi.txt", dir.file("sub/next").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(dir.read("sub/pi.txt"), expected_result_file(100));
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "sub/next");
+    EXPECT_EQ(link_target(dir.file("sub/next")), "pi.txt");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Out.txt", "sub"}));
+    std::vector<std::string> in_sub;  // no temporary file left beside pi.txt
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("sub")))
+        in_sub.push_back(entry.path().filename().string());
+    std::sort(in_sub.begin(), in_sub.end());
+    EXPECT_EQ(in_sub, (std::vector<std::string>{"next", "pi.txt"}));
+}
+
+TEST(EndToEnd, ADanglingLinkCreatesTheFileItNames)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("made-by-pi.txt", dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(dir.read("made-by-pi.txt"), expected_result_file(100));
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "made-by-pi.txt");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Out.txt", "made-by-pi.txt"}));
+}
+
+TEST(EndToEnd, ALoopOfLinksIsReported)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("Out.txt", dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    expect_failure(run, dir, "pi: cannot replace Out.txt: Too many levels of symbolic links\n", {"Out.txt"});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "Out.txt");
+}
+
+TEST(EndToEnd, AFifoNamedOutTxtGetsTheResultAndStaysAFifo)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("Out.txt").c_str(), 0644), 0);
+    FifoReader reader(dir.file("Out.txt"));
+    // More than a pipe holds, so the program must wait for the reader.
+    const ProcessResult run = run_pi(dir.path(), "100000\n");
+    const std::string received = reader.finish();
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_TRUE(received == expected_result_file(100000)) << received.size() << " bytes read";
+    struct stat status;
+    ASSERT_EQ(lstat(dir.file("Out.txt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+}
+
+TEST(EndToEnd, ALinkToADeviceWritesIntoTheDevice)
+{
+    TempDir dir;
+    ASSERT_EQ(symlink("/dev/null", dir.file("Out.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_TRUE(std::regex_match(run.output, successful_dialogue)) << run.output;
+    EXPECT_EQ(link_target(dir.file("Out.txt")), "/dev/null");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+
+    // A device that refuses the write is reported like a full disk.
+    TempDir full;
+    ASSERT_EQ(symlink("/dev/full", full.file("Out.txt").c_str()), 0);
+    const ProcessResult refused = run_pi(full.path(), "100\n");
+    expect_failure(refused, full, "pi: cannot write /dev/full: No space left on device\n", {"Out.txt"});
+    EXPECT_EQ(refused.exit_status, 1);
+}
+
+TEST(EndToEnd, AHardLinkedOutTxtBecomesANewFileAndTheOtherNameKeepsTheOldContents)
+{
+    TempDir dir;
+    dir.write("Out.txt", old_result);
+    ASSERT_EQ(link(dir.file("Out.txt").c_str(), dir.file("kept.txt").c_str()), 0);
+    const ProcessResult run = run_pi(dir.path(), "100\n");
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
+    EXPECT_EQ(dir.read("Out.txt"), expected_result_file(100));
+    EXPECT_EQ(dir.read("kept.txt"), old_result);
+    struct stat result, kept;
+    ASSERT_EQ(stat(dir.file("Out.txt").c_str(), &result), 0);
+    ASSERT_EQ(stat(dir.file("kept.txt").c_str(), &kept), 0);
+    EXPECT_NE(result.st_ino, kept.st_ino);
+    EXPECT_EQ(result.st_nlink, 1u);
+    EXPECT_EQ(kept.st_nlink, 1u);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Out.txt", "kept.txt"}));
 }

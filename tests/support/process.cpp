@@ -92,6 +92,28 @@ std::optional<ProcessResult> RunningProcess::wait(std::chrono::milliseconds time
     return result;
 }
 
+std::string RunningProcess::output_so_far() const
+{
+    return slurp(output_path_);
+}
+
+bool RunningProcess::wait_for_output(const std::string& text, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        // Whether the child has ended is read before the output, so output
+        // written just before the end is still seen.
+        siginfo_t ended{};
+        const bool gone = pid_ <= 0 || (waitid(P_PID, id_t(pid_), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                        ended.si_pid == pid_);
+        if (output_so_far().find(text) != std::string::npos)
+            return true;
+        if (gone || std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 ProcessResult run_process(const std::vector<std::string>& command, const ProcessOptions& options)
 {
     RunningProcess process(command, options);
@@ -116,4 +138,9 @@ ProcessResult run_pi(const std::string& working_directory, const std::string& in
 std::string pi_binary()
 {
     return PI_BINARY;
+}
+
+std::vector<int32_t> growing_accuracies()
+{
+    return {500'000, 4'000'000, 32'000'000, 256'000'000};
 }

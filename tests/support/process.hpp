@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,6 +34,11 @@ public:
     pid_t pid() const { return pid_; }
     // Waits for the end, or gives up after timeout and returns nothing.
     std::optional<ProcessResult> wait(std::chrono::milliseconds timeout);
+    // What the child has written to standard output so far.
+    std::string output_so_far() const;
+    // Waits until standard output holds text; false when the child ended, or
+    // timeout passed, without writing it.
+    bool wait_for_output(const std::string& text, std::chrono::milliseconds timeout) const;
 
 private:
     pid_t pid_ = -1;
@@ -50,3 +56,9 @@ ProcessResult run_pi(const std::string& working_directory, const std::string& in
 
 // The path of the built pi.
 std::string pi_binary();
+
+// Accuracies for a test that must act while a computation runs (signal it,
+// see its status line). The test acts as soon as it can and takes the next,
+// eight times larger, only when a run ended before it could act, so it
+// assumes no speed: 500,000 digits first, 256,000,000 at most.
+std::vector<int32_t> growing_accuracies();

@@ -30,3 +30,8 @@ std::string expected_result_file(size_t decimal_count)
     }
     return text + '\n';
 }
+
+size_t result_file_size(size_t decimal_count)
+{
+    return 2 + decimal_count + decimal_count / 100 + 1;
+}

@@ -1,0 +1,32 @@
+// Where the limits of this process's control groups (Linux cgroups) can be
+// read. The texts of /proc/self/cgroup and /proc/self/mountinfo are parsed by
+// pure functions, so that tests can feed them every layout: the unified (v2)
+// hierarchy alone, the v1 hierarchies alone or both, and containers that see
+// a hierarchy mounted from one of its inner groups.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Reads a whole file; nothing when it cannot be read.
+using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
+
+// The FileReader of the real file system.
+std::optional<std::string> read_whole_file(const std::string& path);
+
+// The directories of the unified hierarchy whose limits bind this process:
+// its own group's first, then each ancestor's up to the root of the hierarchy
+// as mounted. Empty when the process is in no v2 group or the hierarchy is not
+// mounted where its group can be seen.
+std::vector<std::string> cgroup_v2_directories(std::string_view self_cgroup, std::string_view mountinfo);
+
+// The same for the v1 hierarchy that holds controller ("cpu", "memory").
+std::vector<std::string> cgroup_v1_directories(std::string_view self_cgroup, std::string_view mountinfo,
+                                               std::string_view controller);
+
+// A decimal integer, white space around it allowed; nothing for any other text.
+std::optional<int64_t> parse_integer(std::string_view text);

@@ -1,0 +1,131 @@
+// Each limit is read where the system keeps it and the tightest one wins.
+// The address space limit counts every mapping, so what the process has
+// mapped already (its VmSize) is taken off; the cgroup limits count the
+// group's pages, so its usage is taken off, less the inactive file cache that
+// the kernel reclaims before it would refuse memory.
+#include "memory_limit.hpp"
+
+#include <algorithm>
+#include <sys/resource.h>
+
+namespace {
+
+// v1 shows no limit as the largest page count in bytes, just below 2^63;
+// no machine has 2^62 bytes.
+constexpr int64_t NO_LIMIT_FROM = int64_t{1} << 62;
+
+std::optional<int64_t> smaller(std::optional<int64_t> a, std::optional<int64_t> b)
+{
+    if (!a)
+        return b;
+    if (!b)
+        return a;
+    return std::min(*a, *b);
+}
+
+// The value of a "Name:   1234 kB" line, in bytes.
+std::optional<int64_t> kibibyte_field(std::string_view text, std::string_view name)
+{
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.size() <= name.size() || line.substr(0, name.size()) != name || line[name.size()] != ':')
+            continue;
+        line.remove_prefix(name.size() + 1);
+        const size_t unit = line.rfind("kB");
+        const std::optional<int64_t> kibibytes = parse_integer(line.substr(0, unit));
+        if (!kibibytes || *kibibytes < 0 || *kibibytes > INT64_MAX / 1024)
+            return std::nullopt;
+        return *kibibytes * 1024;
+    }
+    return std::nullopt;
+}
+
+// The room under one group's limit.
+std::optional<int64_t> room_in_group(const FileReader& read, const std::string& directory, const char* limit_file,
+                                     const char* usage_file, const char* inactive_field)
+{
+    const std::optional<std::string> limit_text = read(directory + "/" + limit_file);
+    const std::optional<int64_t> limit = limit_text ? parse_memory_value(*limit_text) : std::nullopt;
+    if (!limit)
+        return std::nullopt;
+    const std::optional<std::string> usage_text = read(directory + "/" + usage_file);
+    int64_t usage = usage_text ? parse_memory_value(*usage_text).value_or(0) : 0;
+    if (const std::optional<std::string> stat = read(directory + "/memory.stat"))
+        usage -= std::min(usage, parse_memory_stat(*stat, inactive_field).value_or(0));
+    return std::max<int64_t>(0, *limit - usage);
+}
+
+}  // namespace
+
+std::optional<int64_t> parse_vm_size(std::string_view status)
+{
+    return kibibyte_field(status, "VmSize");
+}
+
+std::optional<int64_t> parse_mem_available(std::string_view meminfo)
+{
+    return kibibyte_field(meminfo, "MemAvailable");
+}
+
+std::optional<int64_t> parse_memory_value(std::string_view text)
+{
+    const std::optional<int64_t> value = parse_integer(text);
+    if (!value || *value < 0 || *value >= NO_LIMIT_FROM)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int64_t> parse_memory_stat(std::string_view stat, std::string_view name)
+{
+    for (size_t start = 0; start < stat.size();) {
+        const size_t end = std::min(stat.find('\n', start), stat.size());
+        const std::string_view line = stat.substr(start, end - start);
+        start = end + 1;
+        if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == ' ')
+            return parse_memory_value(line.substr(name.size() + 1));
+    }
+    return std::nullopt;
+}
+
+int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use)
+{
+    return std::max<int64_t>(0, limit - std::min(limit, in_use.value_or(0)));
+}
+
+std::optional<int64_t> cgroup_memory_available(const FileReader& read)
+{
+    const std::optional<std::string> self = read("/proc/self/cgroup");
+    const std::optional<std::string> mounts = read("/proc/self/mountinfo");
+    if (!self || !mounts)
+        return std::nullopt;
+    std::optional<int64_t> room;
+    for (const std::string& directory : cgroup_v2_directories(*self, *mounts))
+        room = smaller(room, room_in_group(read, directory, "memory.max", "memory.current", "inactive_file"));
+    for (const std::string& directory : cgroup_v1_directories(*self, *mounts, "memory"))
+        room = smaller(room, room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
+                                           "total_inactive_file"));
+    return room;
+}
+
+int64_t available_memory_bytes()
+{
+    std::optional<int64_t> available;
+    rlimit address_space{};
+    if (getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
+        const int64_t limit = static_cast<int64_t>(std::min<rlim_t>(address_space.rlim_cur, INT64_MAX));
+        std::optional<int64_t> in_use;
+#if defined(__linux__)
+        if (const std::optional<std::string> status = read_whole_file("/proc/self/status"))
+            in_use = parse_vm_size(*status);
+#endif
+        available = address_space_left(limit, in_use);
+    }
+#if defined(__linux__)
+    if (const std::optional<std::string> meminfo = read_whole_file("/proc/meminfo"))
+        available = smaller(available, parse_mem_available(*meminfo));
+    available = smaller(available, cgroup_memory_available(read_whole_file));
+#endif
+    return available.value_or(INT64_MAX);
+}
