@@ -112,11 +112,11 @@ struct Model {
 // quotients below R <= 2^30, so every sum stays below 2^51 in size.
 constexpr int64_t SUM_RANGE = int64_t{1} << 50;
 
-// Random lane states and digits: remainders in [0, D), power digits in
-// [0, R), sums in +-SUM_RANGE. With `extreme`, every remainder is D - 1 and
-// every digit R - 1 instead: r * R + d = D * R - 1, the largest value a
-// division meets, and its quotient R - 1 and remainder D - 1 keep every step
-// there.
+// Lane states and digits: remainders in [0, D), power digits in [0, R) and
+// sums in +-SUM_RANGE, drawn at random; or, with `extreme`, every remainder
+// D - 1 and every digit R - 1, so that r * R + d = D * R - 1, the largest
+// value a division meets, whose quotient R - 1 and remainder D - 1 keep every
+// later step there.
 Model random_model(const BandCase& c, std::mt19937_64& random, bool extreme)
 {
     auto below = [&](int64_t bound) {

@@ -42,7 +42,8 @@
 // indexed by constants only (the per-register work is a pack expansion, not
 // a loop), so the compiler treats each element as a variable of its own and
 // keeps it in a register where the register file has room. The per-register
-// divisors, inverses and signs sit in an array the step reads as operands.
+// divisors, inverses and signs are an array too, which the step reads as
+// memory operands where the registers are taken.
 //
 // A traits type T has, all static and all KERNEL_TARGET:
 //   Vector, LANES                      the register type and its doubles
