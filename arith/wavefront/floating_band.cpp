@@ -11,6 +11,8 @@ namespace {
 
 constexpr double INFINITE = std::numeric_limits<double>::infinity();
 
+}  // namespace
+
 // fma(inverse, d, -1) is inverse * d - 1 rounded once, so its sign is the
 // exact sign of inverse - 1/d.
 double inverse_rounded_up(double divisor)
@@ -24,8 +26,6 @@ double inverse_rounded_down(double divisor)
     const double inverse = 1.0 / divisor;
     return std::fma(inverse, divisor, -1.0) > 0 ? std::nextafter(inverse, -INFINITE) : inverse;
 }
-
-}  // namespace
 
 FloatingBand make_floating_band(const SeriesPlan& plan, int64_t band_index)
 {

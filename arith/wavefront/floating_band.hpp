@@ -1,6 +1,6 @@
 // One band of the floating engine: the constants of its BAND_WIDTH terms, the
 // state its terms carry from one call of a kernel to the next, and the kernel
-// signature that every floating path (portable, AVX-512) implements.
+// signature that every floating path (portable, AVX2, AVX-512) implements.
 //
 // The wavefront: at step i the band's term t works on digit i - t. Term t
 // takes the power digit term t-1 produced one step earlier (term 0 reads the
@@ -49,6 +49,11 @@ struct FloatingLanes {
 // digit 0 of padded arrays.
 using FloatingKernel = void (*)(const FloatingBand& band, FloatingLanes& lanes, double* power,
                                     double* sum, int64_t step_end);
+
+// The smallest double >= 1 / divisor and the largest double <= 1 / divisor,
+// for a divisor >= 1: the inverses the vector and the portable kernels use.
+double inverse_rounded_up(double divisor);
+double inverse_rounded_down(double divisor);
 
 // The band's constants. Throws ExactnessViolation if the plan breaks a bound
 // the floating kernels rest on.
