@@ -38,7 +38,7 @@ inline void divide(double c, double divisor, double inverse_down, double& quotie
     remainder = r - short_by_one * divisor;
 }
 
-inline void advance_band_lanes(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
+inline void advance_lanes(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
                                int64_t step_end)
 {
     constexpr int32_t W = BAND_WIDTH;
@@ -94,5 +94,5 @@ inline void advance_band_lanes(const FloatingBand& band, FloatingLanes& lanes, d
 void floating_kernel_portable(const FloatingBand& band, FloatingLanes& lanes, double* power, double* sum,
                            int64_t step_end)
 {
-    advance_band_lanes(band, lanes, power, sum, step_end);
+    advance_lanes(band, lanes, power, sum, step_end);
 }
