@@ -210,3 +210,12 @@ std::optional<int64_t> parse_integer(std::string_view text)
         return std::nullopt;
     return value;
 }
+
+std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std::string_view controller)
+{
+    const std::optional<std::string> self = read("/proc/self/cgroup");
+    const std::optional<std::string> mounts = read("/proc/self/mountinfo");
+    if (!self || !mounts)
+        return std::nullopt;
+    return CgroupDirectories{cgroup_v2_directories(*self, *mounts), cgroup_v1_directories(*self, *mounts, controller)};
+}

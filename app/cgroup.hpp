@@ -28,5 +28,15 @@ std::vector<std::string> cgroup_v2_directories(std::string_view self_cgroup, std
 std::vector<std::string> cgroup_v1_directories(std::string_view self_cgroup, std::string_view mountinfo,
                                                std::string_view controller);
 
+// The directories whose limits bind this process for one controller, read
+// through read from /proc/self/cgroup and /proc/self/mountinfo: those of the
+// unified hierarchy and those of the v1 hierarchy that holds controller.
+// Nothing when either file cannot be read.
+struct CgroupDirectories {
+    std::vector<std::string> unified;
+    std::vector<std::string> v1;
+};
+std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std::string_view controller);
+
 // A decimal integer, white space around it allowed; nothing for any other text.
 std::optional<int64_t> parse_integer(std::string_view text);

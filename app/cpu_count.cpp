@@ -70,15 +70,14 @@ std::optional<int32_t> parse_cfs_quota(std::string_view quota, std::string_view 
 
 std::optional<int32_t> cgroup_cpu_limit(const FileReader& read)
 {
-    const std::optional<std::string> self = read("/proc/self/cgroup");
-    const std::optional<std::string> mounts = read("/proc/self/mountinfo");
-    if (!self || !mounts)
+    const std::optional<CgroupDirectories> groups = cgroup_directories(read, "cpu");
+    if (!groups)
         return std::nullopt;
     std::optional<int32_t> limit;
-    for (const std::string& directory : cgroup_v2_directories(*self, *mounts))
+    for (const std::string& directory : groups->unified)
         if (const std::optional<std::string> text = read(directory + "/cpu.max"))
             limit = smaller(limit, parse_cpu_max(*text));
-    for (const std::string& directory : cgroup_v1_directories(*self, *mounts, "cpu")) {
+    for (const std::string& directory : groups->v1) {
         const std::optional<std::string> quota = read(directory + "/cpu.cfs_quota_us");
         const std::optional<std::string> period = read(directory + "/cpu.cfs_period_us");
         if (quota && period)

@@ -96,14 +96,13 @@ int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use)
 
 std::optional<int64_t> cgroup_memory_available(const FileReader& read)
 {
-    const std::optional<std::string> self = read("/proc/self/cgroup");
-    const std::optional<std::string> mounts = read("/proc/self/mountinfo");
-    if (!self || !mounts)
+    const std::optional<CgroupDirectories> groups = cgroup_directories(read, "memory");
+    if (!groups)
         return std::nullopt;
     std::optional<int64_t> room;
-    for (const std::string& directory : cgroup_v2_directories(*self, *mounts))
+    for (const std::string& directory : groups->unified)
         room = smaller(room, room_in_group(read, directory, "memory.max", "memory.current", "inactive_file"));
-    for (const std::string& directory : cgroup_v1_directories(*self, *mounts, "memory"))
+    for (const std::string& directory : groups->v1)
         room = smaller(room, room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
                                            "total_inactive_file"));
     return room;
