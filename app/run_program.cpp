@@ -44,7 +44,7 @@ int run_program()
     options.progress = &work_done;
     const int64_t start = milliseconds_since_start();
     PiLimbs pi = [&] {
-        const ProgressLine progress(work_done, pi_progress_total(limb_count));
+        const ProgressLine progress(work_done, pi_progress_total(limb_count, options));
         return compute_pi(limb_count, options);
     }();
     const int64_t end = milliseconds_since_start();

@@ -3,7 +3,9 @@
 
 #include "gauss_formula.hpp"
 #include "limb.hpp"
+#include "splitting/splitting.hpp"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -23,10 +25,14 @@ std::string out_of_memory_message(int64_t needed, int64_t available)
     return message;
 }
 
-// The two limb arrays and the engine's digit arrays of one attempt.
-int64_t attempt_bytes(int32_t working_count)
+// The arrays of one attempt: total and the engine's working memory.
+int64_t attempt_bytes(int32_t working_count, Engine engine)
 {
-    return 2 * int64_t{working_count} * int64_t{sizeof(int32_t)} + gauss_formula_scratch_bytes(working_count);
+    const int64_t total_bytes = int64_t{working_count} * int64_t{sizeof(int32_t)};
+    if (engine == Engine::splitting)
+        return total_bytes + splitting_bytes_needed(working_count);
+    // The series engine weighs each arctangent in from a second array.
+    return 2 * total_bytes + gauss_formula_scratch_bytes(working_count);
 }
 
 }  // namespace
@@ -57,37 +63,56 @@ bool truncation_is_decided(int32_t limb_count, int32_t guard_limbs, const int32_
     return low[0] == 0 && high[0] == 0;
 }
 
-int64_t pi_progress_total(int32_t limb_count)
+Engine pi_engine(int32_t limb_count, const PiOptions& options)
 {
-    return gauss_formula_progress_total(limb_count + INITIAL_GUARD_LIMBS);
+    return options.engine.value_or(choose_engine(limb_count + options.initial_guard_limbs));
 }
 
-int64_t pi_bytes_needed(int32_t limb_count)
+int64_t pi_progress_total(int32_t limb_count, const PiOptions& options)
 {
-    return attempt_bytes(limb_count + INITIAL_GUARD_LIMBS);
+    const int32_t working_count = limb_count + options.initial_guard_limbs;
+    if (pi_engine(limb_count, options) == Engine::splitting)
+        return splitting_progress_total(working_count);
+    return gauss_formula_progress_total(working_count);
+}
+
+int64_t pi_bytes_needed(int32_t limb_count, const PiOptions& options)
+{
+    return attempt_bytes(limb_count + options.initial_guard_limbs, pi_engine(limb_count, options));
 }
 
 PiLimbs compute_pi(int32_t limb_count, const PiOptions& pi_options)
 {
     std::atomic<int64_t>* const progress = pi_options.progress;
+    const Engine engine = pi_engine(limb_count, pi_options);
     for (int32_t guard = pi_options.initial_guard_limbs;; guard *= 2) {
         const int32_t working_count = limb_count + guard;
         // A failure of any allocation is reported with the bytes of all.
-        const int64_t bytes_needed = attempt_bytes(working_count);
-        std::vector<int32_t> total, arc;
+        const int64_t bytes_needed = attempt_bytes(working_count, engine);
+        std::vector<int32_t> total;
+        int64_t error_bound = 0;
+        if (progress != nullptr)
+            progress->store(0, std::memory_order_relaxed);
         try {
             total.resize(working_count);
-            arc.resize(working_count);
-            EngineOptions options;
-            options.threads = formula_threads(working_count, pi_options.cpus);
-            options.progress = progress;
-            if (progress != nullptr)
-                progress->store(0, std::memory_order_relaxed);
-            gauss_formula(working_count, total.data(), arc.data(), options);
+            if (engine == Engine::splitting) {
+                SplittingOptions options;
+                options.threads = std::max(1, pi_options.cpus);
+                options.progress = progress;
+                gauss_formula_splitting(working_count, total.data(), options);
+                error_bound = splitting_error_bound();
+            } else {
+                std::vector<int32_t> arc(working_count);
+                EngineOptions options;
+                options.threads = formula_threads(working_count, pi_options.cpus);
+                options.progress = progress;
+                gauss_formula(working_count, total.data(), arc.data(), options);
+                error_bound = gauss_formula_error_bound(working_count);
+            }
         } catch (const std::bad_alloc&) {
             throw OutOfMemory(bytes_needed);
         }
-        if (truncation_is_decided(limb_count, guard, total.data(), gauss_formula_error_bound(working_count)))
+        if (truncation_is_decided(limb_count, guard, total.data(), error_bound))
             return {std::move(total), guard};
     }
 }

@@ -6,8 +6,11 @@
 // computed again.
 #pragma once
 
+#include "engine_choice.hpp"
+
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +39,8 @@ struct PiOptions {
     // pi_progress_total(limb_count), starting again from 0 when the guard widens.
     std::atomic<int64_t>* progress = nullptr;
     int32_t initial_guard_limbs = INITIAL_GUARD_LIMBS;
+    // The engine to use; unset, choose_engine decides by size.
+    std::optional<Engine> engine;
 };
 
 // Pi over limb_count limbs (limb 0 the integer part 3), each the truncated
@@ -44,10 +49,13 @@ PiLimbs compute_pi(int32_t limb_count, const PiOptions& options = {});
 
 // The most bytes a compute_pi run holds at once (its first attempt), for
 // comparing with what the process can have before anything is allocated.
-int64_t pi_bytes_needed(int32_t limb_count);
+int64_t pi_bytes_needed(int32_t limb_count, const PiOptions& options = {});
 
 // The work a compute_pi run counts in progress (for its first attempt).
-int64_t pi_progress_total(int32_t limb_count);
+int64_t pi_progress_total(int32_t limb_count, const PiOptions& options = {});
+
+// The engine a compute_pi run with these options uses.
+Engine pi_engine(int32_t limb_count, const PiOptions& options = {});
 
 // True when every value within error_bound units of the last limb of
 // total (limb_count + guard_limbs limbs) has the same first limb_count limbs.

@@ -1,0 +1,272 @@
+// The splitting recursion: leaves summed with machine-word factors, ranges
+// merged with the lcm factors taken from the odd prime powers between the
+// halves' lengths and the whole's.
+#include "arctan_splitting.hpp"
+
+#include "exactness.hpp"
+
+#include <cmath>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A range this short is summed term by term. Lambda(32) = 4,512,611,027,925
+// fits a word with room for the leaf's factors (see leaf()).
+constexpr int64_t LEAF_TERMS = 32;
+// Ranges this long hand their halves to two threads when one is free, and
+// their merges' products too; below, a thread costs more than it saves.
+constexpr int64_t FORK_TERMS = int64_t{1} << 13;
+// The two top levels' powers of y are used once or twice each; they are
+// made when needed rather than held for the whole run.
+constexpr int32_t UNCACHED_TOP_LEVELS = 2;
+
+int64_t split_point(int64_t begin, int64_t end) { return begin + (end - begin) / 2; }
+
+// The least k >= from with q | 2k + 1: k = (q - 1) / 2 modulo q.
+int64_t first_multiple_index(int64_t q, int64_t from)
+{
+    const int64_t residue = (q - 1) / 2;
+    return from + ((residue - from % q) % q + q) % q;
+}
+
+void multiply_three(BigInteger& product, const BigInteger& a, const BigInteger& b, const BigInteger& c)
+{
+    mpz_mul(product, a, b);
+    mpz_mul(product, product, c);
+}
+
+}  // namespace
+
+int64_t arctan_splitting_terms(int32_t x, int64_t decimal_exponent)
+{
+    // With K = ceil(E ln 10 / (2 ln x)) + 2, x^(2K+1) >= 10^E x^3 however
+    // the logarithms round (a term of margin beyond the ceiling).
+    const double half_terms = double(decimal_exponent) * std::log(10.0) / (2.0 * std::log(double(x)));
+    return static_cast<int64_t>(std::ceil(half_terms)) + 2;
+}
+
+ArctanSplitting::ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers& list, TaskSlots& slots,
+                                 std::atomic<int64_t>* progress)
+    : x_(x), terms_(terms), list_(list), slots_(slots), progress_(progress)
+{
+    // o_k = 2k + 1 < 2^31 keeps r_k * y below 2^47 in the leaves.
+    require_bound(x >= 2 && x < (1 << 16) && terms >= 1 && terms < (int64_t{1} << 30), "splitting series size");
+    y_odd_ = uint64_t(x) * uint64_t(x);
+    y_twos_ = 0;
+    while (y_odd_ % 2 == 0) {
+        y_odd_ /= 2;
+        ++y_twos_;
+    }
+    cache_powers();
+}
+
+void ArctanSplitting::cache_powers()
+{
+    // A balanced split gives the ranges at one depth two lengths at most, so
+    // each level needs y to one or two exponents, e and e + 1; only the
+    // smaller is kept.
+    std::vector<std::set<int64_t>> exponents_by_depth;
+    std::vector<std::pair<int64_t, int32_t>> pending{{terms_, 0}};
+    std::set<std::pair<int64_t, int32_t>> seen;
+    while (!pending.empty()) {
+        const auto [length, depth] = pending.back();
+        pending.pop_back();
+        if (length <= LEAF_TERMS || !seen.insert({length, depth}).second)
+            continue;
+        if (int32_t(exponents_by_depth.size()) <= depth)
+            exponents_by_depth.resize(depth + 1);
+        const int64_t left_length = length / 2;
+        exponents_by_depth[depth].insert(length - left_length);
+        pending.push_back({left_length, depth + 1});
+        pending.push_back({length - left_length, depth + 1});
+    }
+    for (int32_t depth = UNCACHED_TOP_LEVELS; depth < int32_t(exponents_by_depth.size()); ++depth) {
+        const int64_t exponent = *exponents_by_depth[depth].begin();
+        BigInteger power;
+        mpz_ui_pow_ui(power, static_cast<unsigned long>(y_odd_), static_cast<unsigned long>(exponent));
+        odd_powers_.emplace(exponent, std::move(power));
+    }
+}
+
+const BigInteger& ArctanSplitting::odd_power(int64_t exponent, BigInteger& scratch) const
+{
+    if (auto found = odd_powers_.find(exponent); found != odd_powers_.end())
+        return found->second;
+    if (auto below = odd_powers_.find(exponent - 1); below != odd_powers_.end()) {
+        mpz_mul_ui(scratch, below->second, static_cast<unsigned long>(y_odd_));
+        return scratch;
+    }
+    mpz_ui_pow_ui(scratch, static_cast<unsigned long>(y_odd_), static_cast<unsigned long>(exponent));
+    return scratch;
+}
+
+SplitSum ArctanSplitting::leaf(int64_t begin, int64_t end)
+{
+    // o_k = s_k r_k, with s_k the part of o_k made of the prime powers
+    // q <= len (the p of each q = p^j <= len dividing o_k) and r_k the rest,
+    // so that P = prod r_k and L / o_k = (Lambda(len) / s_k) prod_(i != k) r_i.
+    // Horner's rule over the range builds
+    //     U_(j+1) = U_j r_j y + (-1)^j (Lambda / s_j) R_j,  R_j = prod_(i<j) r_i,
+    // which ends at T. Lambda / s_j <= Lambda(32) < 2^43 and r_j y < 2^31 2^16
+    // each fit a word.
+    const int64_t length = end - begin;
+    uint64_t small_part[LEAF_TERMS], rest[LEAF_TERMS];
+    for (int64_t i = 0; i < length; ++i) {
+        small_part[i] = 1;
+        rest[i] = uint64_t(2 * (begin + i) + 1);
+    }
+    uint64_t lambda = 1;
+    const size_t small_end = list_.first_above(length);
+    for (size_t index = 0; index < small_end; ++index) {
+        const int64_t q = list_.powers[index];
+        const uint64_t p = list_.primes[index];
+        lambda *= p;
+        for (int64_t k = first_multiple_index(q, begin); k < end; k += q) {
+            small_part[k - begin] *= p;
+            rest[k - begin] /= p;
+        }
+    }
+    SplitSum range;
+    BigInteger& numerator = range.numerator;
+    BigInteger& product = range.large_primes;
+    product.assign(1);
+    for (int64_t i = 0; i < length; ++i) {
+        multiply_small(numerator, rest[i] * y_odd_ << y_twos_);
+        add_multiple_small(numerator, product, lambda / small_part[i], (begin + i) % 2 == 0 ? 1 : -1);
+        multiply_small(product, rest[i]);
+    }
+    if (progress_ != nullptr)
+        progress_->fetch_add(splitting_merge_cost(x_, length), std::memory_order_relaxed);
+    return range;
+}
+
+SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, SplitSum left, SplitSum right)
+{
+    // With L1, L2, L the lcms of the left half, the right half and the
+    // whole, the whole is T = T1 (L / L1) y^len2 + T2 (L / L2). A prime power
+    // q <= len1 divides an o_k of either half, and one q > len divides an o_k
+    // of at most one half, so
+    //     L / L1 = P2' * prod of p over q in (len1, len] dividing no o_k of the left,
+    // where P2' is P2 without the q in (len2, len] (those are not above the
+    // whole's length), and the same with the halves exchanged. P = P1' P2'.
+    const int64_t left_length = middle - begin, right_length = end - middle, length = end - begin;
+    std::vector<uint32_t> left_stripped, left_missing, right_stripped, right_missing;
+    const size_t stop = list_.first_above(length);
+    for (size_t index = list_.first_above(left_length); index < stop; ++index) {
+        const int64_t q = list_.powers[index];
+        const uint32_t p = list_.primes[index];
+        (first_multiple_index(q, begin) < middle ? left_stripped : left_missing).push_back(p);
+        if (q > right_length)
+            (first_multiple_index(q, middle) < end ? right_stripped : right_missing).push_back(p);
+    }
+    BigInteger& left_large = left.large_primes;
+    BigInteger& right_large = right.large_primes;
+    mpz_divexact(left_large, left_large, product_of(left_stripped));
+    mpz_divexact(right_large, right_large, product_of(right_stripped));
+    const BigInteger left_factor_rest = product_of(left_missing);    // L / L1 = P2' * this
+    const BigInteger right_factor_rest = product_of(right_missing);  // L / L2 = P1' * this
+
+    SplitSum whole;
+    BigInteger power_scratch;
+    const BigInteger& power = odd_power(right_length, power_scratch);
+    BigInteger right_term;
+    auto left_part = [&] {
+        // T1 * (P2' * rest) * y_odd^len2, the smaller factors first.
+        BigInteger factor;
+        multiply_three(factor, right_large, left_factor_rest, power);
+        mpz_mul(whole.numerator, left.numerator, factor);
+        mpz_mul_2exp(whole.numerator, whole.numerator, static_cast<mp_bitcnt_t>(y_twos_ * right_length));
+        left.numerator.release();
+    };
+    auto right_part = [&] {
+        BigInteger factor;
+        mpz_mul(factor, left_large, right_factor_rest);
+        mpz_mul(right_term, right.numerator, factor);
+        right.numerator.release();
+        mpz_mul(whole.large_primes, left_large, right_large);
+    };
+    if (length >= FORK_TERMS) {
+        slots_.fork_join(left_part, right_part);
+    } else {
+        left_part();
+        right_part();
+    }
+    mpz_add(whole.numerator, whole.numerator, right_term);
+    if (progress_ != nullptr)
+        progress_->fetch_add(splitting_merge_cost(x_, length), std::memory_order_relaxed);
+    return whole;
+}
+
+SplitSum ArctanSplitting::sum(int64_t begin, int64_t end)
+{
+    require_bound(0 <= begin && begin < end && end <= terms_, "splitting range within the series");
+    if (end - begin <= LEAF_TERMS)
+        return leaf(begin, end);
+    const int64_t middle = split_point(begin, end);
+    SplitSum left, right;
+    auto sum_left = [&] { left = sum(begin, middle); };
+    auto sum_right = [&] { right = sum(middle, end); };
+    if (end - begin >= FORK_TERMS) {
+        slots_.fork_join(sum_left, sum_right);
+    } else {
+        sum_left();
+        sum_right();
+    }
+    return merge(begin, middle, end, std::move(left), std::move(right));
+}
+
+BigInteger ArctanSplitting::sum_all()
+{
+    SplitSum all = sum(0, terms_);
+    // Every odd prime power q in (K, 2K - 1] is an o_k itself, and none
+    // above K divides another, so P = Lambda(2K - 1) / Lambda(K).
+    BigInteger whole_lcm = odd_lcm_up_to(list_, terms_);
+    mpz_mul(whole_lcm, whole_lcm, all.large_primes);
+    require_bound(mpz_cmp(whole_lcm, odd_lcm_up_to(list_, 2 * terms_ - 1)) == 0, "splitting lcm matches Lambda(2K-1)");
+    return std::move(all.numerator);
+}
+
+SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, const OddPrimePowers& list)
+{
+    SeriesDenominator denominator{odd_lcm_up_to(list, 2 * terms - 1), 0};
+    uint64_t x_odd = uint64_t(x);
+    while (x_odd % 2 == 0) {
+        x_odd /= 2;
+        ++denominator.two_exponent;
+    }
+    denominator.two_exponent *= 2 * terms - 1;
+    BigInteger x_power;
+    mpz_ui_pow_ui(x_power, static_cast<unsigned long>(x_odd), static_cast<unsigned long>(2 * terms - 1));
+    mpz_mul(denominator.odd_part, denominator.odd_part, x_power);
+    return denominator;
+}
+
+int64_t splitting_merge_cost(int32_t x, int64_t length)
+{
+    // A merge's numbers have about length * (log2 y + a few bits of lcm)
+    // bits, and multiplying them costs a little more than their size.
+    const double bits = double(length) * (2.0 * std::log2(double(x)) + 4.0);
+    return static_cast<int64_t>(bits * std::log2(bits + 2.0) / 64.0) + 1;
+}
+
+int64_t arctan_splitting_progress_total(int32_t x, int64_t terms)
+{
+    // The same tree as sum(0, terms), walked with its node counts: a balanced
+    // split gives at most two lengths a depth.
+    std::map<int64_t, int64_t> count_by_length{{terms, 1}};
+    int64_t total = 0;
+    while (!count_by_length.empty()) {
+        std::map<int64_t, int64_t> next;
+        for (const auto& [length, count] : count_by_length) {
+            total += count * splitting_merge_cost(x, length);
+            if (length > LEAF_TERMS) {
+                next[length / 2] += count;
+                next[length - length / 2] += count;
+            }
+        }
+        count_by_length = std::move(next);
+    }
+    return total;
+}

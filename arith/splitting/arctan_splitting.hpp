@@ -1,0 +1,85 @@
+// arctan(1/x) = sum over k >= 0 of (-1)^k / ((2k+1) x^(2k+1)), summed exactly
+// as a rational over a range of terms by binary splitting.
+//
+// For the terms k in [a, b), with o_k = 2k + 1, y = x^2 and
+// L = lcm(o_a, ..., o_(b-1)), a range is held as
+//     T = sum over k in [a, b) of (-1)^k (L / o_k) y^(b-1-k),
+// so that its sum is T / (L x^(2b-1)). The denominators are least common
+// multiples rather than products of the o_k: the product of the odd numbers
+// up to 2K+1 has about K ln(2K) / ln 10 digits, their lcm only about
+// 2K / ln 10, and it is the size of the numbers that sets the cost.
+//
+// L is never formed below the top. Every odd prime power q <= len = b - a
+// divides some o_k of the range (len consecutive k meet every residue mod q),
+// so L = Lambda(len) * P, where Lambda(len) is the odd part of lcm(1..len)
+// and P is the product of p over the prime powers q = p^j > len that divide
+// an o_k of the range; such a q divides at most one of them. A range is
+// carried as (T, P).
+#pragma once
+
+#include "big_integer.hpp"
+#include "odd_prime_powers.hpp"
+#include "task_slots.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+
+struct SplitSum {
+    BigInteger numerator;     // T
+    BigInteger large_primes;  // P
+};
+
+class ArctanSplitting {
+public:
+    // The series for arctan(1/x) over its first `terms` terms; list holds
+    // the odd prime powers up to 2 terms - 1 at least. progress, if given, grows by
+    // arctan_splitting_progress_total(x, terms) over a call of sum_all.
+    ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers& list, TaskSlots& slots,
+                    std::atomic<int64_t>* progress = nullptr);
+
+    // (T, P) of the terms [begin, end), 0 <= begin < end <= terms.
+    SplitSum sum(int64_t begin, int64_t end);
+
+    // T of the whole series, whose sum is T / arctan_splitting_denominator.
+    // The lcm of the o_k below 2K is known in advance, Lambda(2K - 1): the
+    // recursion's own P is checked against it.
+    BigInteger sum_all();
+
+private:
+    SplitSum leaf(int64_t begin, int64_t end);
+    SplitSum merge(int64_t begin, int64_t middle, int64_t end, SplitSum left, SplitSum right);
+    void cache_powers();
+    // y^exponent, or a copy made on the spot where it is not cached.
+    const BigInteger& odd_power(int64_t exponent, BigInteger& scratch) const;
+
+    int32_t x_;
+    uint64_t y_odd_;        // the odd part of y = x^2
+    int32_t y_twos_;        // y = y_odd * 2^y_twos
+    int64_t terms_;
+    const OddPrimePowers& list_;
+    TaskSlots& slots_;
+    std::atomic<int64_t>* progress_;
+    std::map<int64_t, BigInteger> odd_powers_;  // y_odd^e for the e the merges use
+};
+
+// The terms that leave a tail below 10^-decimal_exponent / x^3: the series
+// alternates with falling terms, so the tail after K terms is below
+// 1 / ((2K+1) x^(2K+1)).
+int64_t arctan_splitting_terms(int32_t x, int64_t decimal_exponent);
+
+// The denominator of the whole series' sum, Lambda(2K - 1) x^(2K - 1), as
+// its odd part and its power of two; list must reach 2K - 1.
+struct SeriesDenominator {
+    BigInteger odd_part;
+    int64_t two_exponent;
+};
+SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, const OddPrimePowers& list);
+
+// The cost model's figure for a merge over length terms of the series for
+// x, the unit in which the progress of a run is counted.
+int64_t splitting_merge_cost(int32_t x, int64_t length);
+
+// What ArctanSplitting(x, terms, ...).sum_all adds to the progress counter: a
+// model of the cost of every leaf and merge of the tree.
+int64_t arctan_splitting_progress_total(int32_t x, int64_t terms);

@@ -1,0 +1,48 @@
+// A GMP integer that owns its limbs, and the few operations the splitting
+// engine needs beyond GMP's own.
+#pragma once
+
+#include <gmp.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+class BigInteger {
+public:
+    BigInteger() { mpz_init(value_); }
+    explicit BigInteger(uint64_t small) : BigInteger() { assign(small); }
+    ~BigInteger() { mpz_clear(value_); }
+    BigInteger(BigInteger&& other) noexcept : BigInteger() { mpz_swap(value_, other.value_); }
+    BigInteger& operator=(BigInteger&& other) noexcept
+    {
+        mpz_swap(value_, other.value_);
+        return *this;
+    }
+    BigInteger(const BigInteger&) = delete;
+    BigInteger& operator=(const BigInteger&) = delete;
+
+    mpz_ptr get() { return value_; }
+    mpz_srcptr get() const { return value_; }
+    operator mpz_ptr() { return value_; }
+    operator mpz_srcptr() const { return value_; }
+
+    void assign(uint64_t small);
+    // Frees the limbs at once rather than when the variable ends.
+    void release() { mpz_realloc2(value_, 0); }
+    int sign() const { return mpz_sgn(value_); }
+    int64_t bits() const { return sign() == 0 ? 0 : int64_t(mpz_sizeinbase(value_, 2)); }
+
+private:
+    mpz_t value_;
+};
+
+// target *= factor, for any 64-bit factor (GMP's unsigned long may be 32 bits).
+void multiply_small(BigInteger& target, uint64_t factor);
+
+// target += sign * factor * source, for any 64-bit factor, sign +1 or -1.
+void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t factor, int sign);
+
+// The product of the numbers, each below 2^32, by a balanced product tree
+// (a running product would cost time quadratic in its length). Empty gives 1.
+BigInteger product_of(const std::vector<uint32_t>& factors);

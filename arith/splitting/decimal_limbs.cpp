@@ -1,0 +1,76 @@
+// Divide and conquer: the value is split by 10000^(2^j) into a high and a
+// low part, each converted on its own (the two halves on two threads when
+// one is free), down to pieces small enough for GMP's own conversion.
+#include "decimal_limbs.hpp"
+
+#include "exactness.hpp"
+#include "limb.hpp"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Pieces of this many limbs or fewer go through mpz_get_str.
+constexpr int32_t LEAF_LIMBS = 1 << 11;
+constexpr int32_t FORK_LIMBS = 1 << 16;
+
+struct Conversion {
+    std::vector<BigInteger> powers;  // powers[j] = 10000^(2^j)
+    TaskSlots& slots;
+
+    void leaf(const BigInteger& value, int32_t count, int32_t* limbs) const
+    {
+        std::string digits(size_t(count) * LIMB_DIGITS + 2, '\0');
+        mpz_get_str(digits.data(), 10, value);
+        const size_t length = digits.find('\0');
+        require_bound(value.sign() >= 0 && length <= size_t(count) * LIMB_DIGITS, "value within its limbs");
+        // Right-aligned: the missing leading digits are zeros.
+        const size_t padding = size_t(count) * LIMB_DIGITS - (value.sign() == 0 ? 0 : length);
+        for (int32_t limb = 0; limb < count; ++limb) {
+            int32_t group = 0;
+            for (int32_t digit = 0; digit < LIMB_DIGITS; ++digit) {
+                const size_t position = size_t(limb) * LIMB_DIGITS + digit;
+                group = group * 10 + (position < padding ? 0 : digits[position - padding] - '0');
+            }
+            limbs[limb] = group;
+        }
+    }
+
+    void convert(const BigInteger& value, int32_t count, int32_t* limbs)
+    {
+        if (count <= LEAF_LIMBS) {
+            leaf(value, count, limbs);
+            return;
+        }
+        size_t level = 0;
+        while ((int64_t{2} << level) < count)
+            ++level;
+        const int32_t low_count = int32_t{1} << level;
+        BigInteger high, low;
+        mpz_tdiv_qr(high, low, value, powers[level]);
+        auto convert_high = [&] { convert(high, count - low_count, limbs); };
+        auto convert_low = [&] { convert(low, low_count, limbs + (count - low_count)); };
+        if (count >= FORK_LIMBS)
+            slots.fork_join(convert_high, convert_low);
+        else {
+            convert_high();
+            convert_low();
+        }
+    }
+};
+
+}  // namespace
+
+void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, TaskSlots& slots)
+{
+    Conversion conversion{{}, slots};
+    // The largest split takes 2^j < limb_count low limbs.
+    conversion.powers.emplace_back(LIMB_BASE);
+    while ((int64_t{2} << (conversion.powers.size() - 1)) < limb_count) {
+        BigInteger square;
+        mpz_mul(square, conversion.powers.back(), conversion.powers.back());
+        conversion.powers.push_back(std::move(square));
+    }
+    conversion.convert(value, limb_count, limbs);
+}

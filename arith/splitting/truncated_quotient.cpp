@@ -1,0 +1,67 @@
+// Why the result is within 1 + 2^-61 of Y. Let prec = quotient_bits + 64 and
+// e = 2^(1-prec). An operand A longer than prec bits is replaced by
+// A' = floor(A / 2^s) with A' >= 2^(prec-1), so A' 2^s lies in (A (1 - e), A].
+// N and D are cut so. The factor F = floor(M 2^c / D') has at least prec
+// bits by the choice of c, so F 2^-c lies in ((M / D') (1 - e), M / D'].
+// Together the approximation Y' = N' F 2^(sN - sD - c + E) of Y lies in
+// (Y (1 - e)^2, Y / (1 - e)), so |Y' - Y| < 3 e Y < 3 * 2^(1 - prec + quotient_bits)
+// < 2^-61. The last step is an exact floor (floor(floor(A / 2^s) / 2^t) =
+// floor(A / 2^(s+t))), so the result is floor(Y'), which lies in
+// (Y' - 1, Y'] and so in (Y - 1 - 2^-61, Y + 2^-61).
+#include "truncated_quotient.hpp"
+
+#include "exactness.hpp"
+
+namespace {
+
+constexpr int64_t GUARD_BITS = 64;
+
+// value <- floor(value / 2^s), kept to about precision_bits; returns s.
+int64_t cut_in_place(BigInteger& value, int64_t precision_bits)
+{
+    const int64_t shift = value.bits() > precision_bits ? value.bits() - precision_bits : 0;
+    mpz_tdiv_q_2exp(value, value, static_cast<mp_bitcnt_t>(shift));
+    mpz_realloc2(value, static_cast<mp_bitcnt_t>(value.bits() + 64));
+    return shift;
+}
+
+void shift_by(BigInteger& value, int64_t shift)
+{
+    if (shift >= 0)
+        mpz_mul_2exp(value, value, static_cast<mp_bitcnt_t>(shift));
+    else
+        mpz_tdiv_q_2exp(value, value, static_cast<mp_bitcnt_t>(-shift));
+}
+
+}  // namespace
+
+PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multiplier, int64_t two_exponent,
+                                  int64_t quotient_bits)
+{
+    require_bound(multiplier.sign() > 0 && divisor.sign() > 0, "quotient of positive operands");
+    const int64_t precision = quotient_bits + GUARD_BITS;
+    PreparedQuotient prepared;
+    prepared.divisor_shift = cut_in_place(divisor, precision);
+    // M 2^c >= 2^(bits(M) - 1 + c) and D' < 2^bits(D'), so F >= 2^(prec - 1).
+    prepared.factor_shift = precision + divisor.bits() - multiplier.bits();
+    require_bound(prepared.factor_shift >= 0, "quotient multiplier shorter than its precision");
+    BigInteger& factor = prepared.factor;
+    mpz_set(factor, multiplier);
+    shift_by(factor, prepared.factor_shift);
+    mpz_tdiv_q(factor, factor, divisor);
+    prepared.two_exponent = two_exponent;
+    prepared.quotient_bits = quotient_bits;
+    return prepared;
+}
+
+BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared)
+{
+    require_bound(numerator.sign() > 0, "quotient of positive operands");
+    const int64_t numerator_shift = cut_in_place(numerator, prepared.quotient_bits + GUARD_BITS);
+    mpz_mul(numerator, numerator, prepared.factor);
+    shift_by(numerator, numerator_shift - prepared.divisor_shift - prepared.factor_shift + prepared.two_exponent);
+    // The error argument assumed Y < 2^quotient_bits; floor(Y') >= 2^quotient_bits
+    // would show that it was not so.
+    require_bound(numerator.bits() <= prepared.quotient_bits, "quotient within its stated bits");
+    return numerator;
+}

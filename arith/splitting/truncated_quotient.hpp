@@ -1,0 +1,26 @@
+// A quotient Y = N * M * 2^E / D of positive big integers computed to the
+// precision it needs and no more, in two steps: the divisor's side
+// (M 2^c / D, one division) is prepared while N is still being summed, and
+// once N is known, one multiplication and a shift finish the quotient.
+#pragma once
+
+#include "big_integer.hpp"
+
+#include <cstdint>
+
+struct PreparedQuotient {
+    BigInteger factor;           // floor(M 2^c / D'), D' = D cut to precision bits
+    int64_t divisor_shift;       // D' = floor(D / 2^divisor_shift)
+    int64_t factor_shift;        // c
+    int64_t two_exponent;        // E
+    int64_t quotient_bits;       // Y < 2^quotient_bits is promised
+};
+
+// The divisor's side for quotients below 2^quotient_bits. divisor is taken
+// over and freed once cut.
+PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multiplier, int64_t two_exponent,
+                                  int64_t quotient_bits);
+
+// An integer less than 1 + 2^-61 away from Y = numerator * M * 2^E / D.
+// numerator is taken over and freed once cut.
+BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared);

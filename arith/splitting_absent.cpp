@@ -1,0 +1,19 @@
+// The build without GMP: no binary splitting, and the choice of engine never
+// asks for it.
+#include "engine_choice.hpp"
+#include "splitting/splitting.hpp"
+
+#include <stdexcept>
+
+bool splitting_engine_built() { return false; }
+
+void gauss_formula_splitting(int32_t, int32_t*, const SplittingOptions&)
+{
+    throw std::logic_error("binary splitting is not in this build (GMP was not found)");
+}
+
+int64_t splitting_error_bound() { return 0; }
+
+int64_t splitting_bytes_needed(int32_t) { return 0; }
+
+int64_t splitting_progress_total(int32_t) { return 0; }
