@@ -29,7 +29,8 @@ std::atomic<int> terminal_fd{-1};
 
 std::atomic<bool> status_line_shown{false};
 
-extern "C" void on_interruption(int signal_number)
+// Undoes what the program has left on the terminal and the disk.
+void undo_for_exit()
 {
     if (status_line_shown.load())
         (void)!write(STDERR_FILENO, ERASE_LINE, sizeof ERASE_LINE - 1);
@@ -38,6 +39,11 @@ extern "C" void on_interruption(int signal_number)
         tcsetattr(fd, TCSANOW, &saved_terminal);
     if (temporary_file_exists.load())
         unlink(temporary_path);
+}
+
+extern "C" void on_interruption(int signal_number)
+{
+    undo_for_exit();
 
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
@@ -96,6 +102,18 @@ void interruption_guard_terminal(int fd, const termios* saved)
 void interruption_guard_status_line(bool shown)
 {
     status_line_shown.store(shown);
+}
+
+void exit_at_once(const char* message)
+{
+    const sigset_t set = interrupting_set();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    undo_for_exit();
+    const char prefix[] = "pi: ";
+    (void)!write(STDERR_FILENO, prefix, sizeof prefix - 1);
+    (void)!write(STDERR_FILENO, message, std::strlen(message));
+    (void)!write(STDERR_FILENO, "\n", 1);
+    _exit(1);
 }
 
 InterruptionBlock::InterruptionBlock()

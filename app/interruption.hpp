@@ -22,6 +22,11 @@ void interruption_guard_terminal(int fd, const termios* saved);
 // Whether a status line is on standard error and must be erased.
 void interruption_guard_status_line(bool shown);
 
+// Ends the process with status 1 from any thread, after the same cleanup as
+// an interruption, with "pi: message" on standard error: for failures that
+// cannot be unwound, such as memory refused inside GMP.
+[[noreturn]] void exit_at_once(const char* message);
+
 // Blocks the interrupting signals in the calling thread for its lifetime, so
 // that a step and the note of what it left behind happen together.
 class InterruptionBlock {

@@ -12,15 +12,28 @@
 #include "pi_digits.hpp"
 #include "progress_line.hpp"
 #include "result_file.hpp"
+#include "splitting/big_integer_memory.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <string>
 
+namespace {
+
+void on_big_integer_allocation_failure(size_t bytes_requested)
+{
+    char message[160];
+    big_integer_failure_message(bytes_requested, message, sizeof message);
+    exit_at_once(message);
+}
+
+}  // namespace
+
 int run_program()
 {
     install_interruption_handlers();
+    set_big_integer_allocation_failure(on_big_integer_allocation_failure);
     std::fputs("Enter accuracy: ", stdout);
     std::fflush(stdout);
 

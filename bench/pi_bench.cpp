@@ -14,6 +14,7 @@
 // counts, --paths names the engine paths to time (at every size).
 #include "arctan.hpp"
 #include "gauss_formula.hpp"
+#include "bench_support.hpp"
 #include "limb.hpp"
 
 #include <algorithm>
@@ -32,71 +33,12 @@ namespace {
 constexpr int64_t DIGIT_COUNTS[] = {10000, 100000, 300000, 1000000};
 constexpr int64_t DEFAULT_REFERENCE_UP_TO = 100000;
 constexpr int64_t DEFAULT_EVERY_PATH_UP_TO = 300000;
-// Runs below this many seconds are repeated and the median kept.
-constexpr double REPEAT_BELOW_SECONDS = 2.0;
-constexpr int32_t REPEATS = 5;
-
-struct Timing {
-    int64_t digits;
-    std::string method;  // "reference" or a path name
-    int32_t threads;
-    double seconds;
-};
-
 struct Settings {
     int64_t reference_up_to = DEFAULT_REFERENCE_UP_TO;
     int64_t every_path_up_to = DEFAULT_EVERY_PATH_UP_TO;
     std::vector<int64_t> digit_counts{std::begin(DIGIT_COUNTS), std::end(DIGIT_COUNTS)};
     std::vector<std::string> path_names;  // empty: as the sizes say
 };
-
-std::vector<std::string> split_at_commas(const std::string& list)
-{
-    std::vector<std::string> items;
-    size_t start = 0;
-    for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
-        items.push_back(list.substr(start, comma - start));
-    items.push_back(list.substr(start));
-    return items;
-}
-
-// The limb count the program uses for a number of digits.
-int32_t limbs_for(int64_t digits)
-{
-    return static_cast<int32_t>(digits / LIMB_DIGITS + 1);
-}
-
-std::string cpu_model()
-{
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line))
-        if (line.rfind("model name", 0) == 0) {
-            const size_t colon = line.find(':');
-            return colon == std::string::npos ? line : line.substr(colon + 2);
-        }
-    return "unknown";
-}
-
-double seconds_of(const std::function<void()>& run)
-{
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// One run, or the median of several when one is short.
-double median_seconds(const std::function<void()>& run)
-{
-    const double first = seconds_of(run);
-    if (first >= REPEAT_BELOW_SECONDS)
-        return first;
-    std::vector<double> times{first};
-    for (int32_t i = 1; i < REPEATS; ++i)
-        times.push_back(seconds_of(run));
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 // The formula as it was before the engine: the straightforward series one
 // after another, weighed and summed with the limb operations.
@@ -198,8 +140,6 @@ int main(int argc, char** argv)
         std::printf("\n");
         std::fflush(stdout);
     }
-    for (const Timing& timing : timings)
-        std::printf("DATA %lld %s %d %.6f\n", static_cast<long long>(timing.digits), timing.method.c_str(),
-                    timing.threads, timing.seconds);
+    print_data_lines(timings);
     return 0;
 }

@@ -87,6 +87,12 @@ TEST(EndToEnd, DigitsPastTheThirtyTwoBitSeriesDivisorAreTrue)
     expect_result("272001\n", 272000);
 }
 
+TEST(EndToEnd, FourMillionDigitsAreTheReferencesDigits)
+{
+    // Binary splitting's size, against digits made by the Chudnovsky series.
+    expect_result("4000000\n", 4000000);
+}
+
 TEST(EndToEnd, LinesHoldAHundredDigitsAtAndAroundFullLines)
 {
     // Accuracies round down to whole four-digit groups; 100 and 200 digits

@@ -73,7 +73,9 @@ int64_t splitting_error_bound()
 
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
-    return 8 * decimal_exponent(limb_count) + (int64_t{64} << 20);
+    // Measured with /usr/bin/time -v at 10 and 100 million digits: a peak of
+    // 13 and 10 bytes a digit, with GMP's multiplication scratch the most of it.
+    return 14 * decimal_exponent(limb_count) + (int64_t{32} << 20);
 }
 
 int64_t splitting_progress_total(int32_t limb_count)
@@ -139,8 +141,15 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
         add_multiple_small(pi, quotients[index], uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
         quotients[index].release();
     }
-    // Within the error bound of pi 10^E, far from 0 and from 10^(E+4).
-    require_bound(pi.sign() > 0, "splitting sum positive");
+    // pi 10^E lies in [0, 10^(E+4)); where the error bound reaches past
+    // either end (one or two limbs), the nearer end is closer to pi.
+    BigInteger limit;
+    mpz_ui_pow_ui(limit, 10, static_cast<unsigned long>(exponent + LIMB_DIGITS));
+    if (pi.sign() < 0)
+        pi.assign(0);
+    if (mpz_cmp(pi, limit) >= 0)
+        mpz_sub_ui(pi, limit, 1);
+    limit.release();
     decimal_limbs(pi, limb_count, total, slots);
     advance(progress, conversion_cost(limb_count));
 }

@@ -1,11 +1,12 @@
 // Why the result is within 1 + 2^-61 of Y. Let prec = quotient_bits + 64 and
 // e = 2^(1-prec). An operand A longer than prec bits is replaced by
 // A' = floor(A / 2^s) with A' >= 2^(prec-1), so A' 2^s lies in (A (1 - e), A].
-// N and D are cut so. The factor F = floor(M 2^c / D') has at least prec
-// bits by the choice of c, so F 2^-c lies in ((M / D') (1 - e), M / D'].
-// Together the approximation Y' = N' F 2^(sN - sD - c + E) of Y lies in
-// (Y (1 - e)^2, Y / (1 - e)), so |Y' - Y| < 3 e Y < 3 * 2^(1 - prec + quotient_bits)
-// < 2^-61. The last step is an exact floor (floor(floor(A / 2^s) / 2^t) =
+// N and D are cut so. The factor F = floor(floor(M 2^c) / D') has at least
+// prec bits by the choice of c, so F 2^-c lies in ((M / D') (1 - e)^2, M / D']
+// (one factor (1 - e) for M cut when c < 0, one for the division). Together
+// the approximation Y' = N' F 2^(sN - sD - c + E) of Y lies in
+// (Y (1 - e)^3, Y / (1 - e)), so |Y' - Y| < 4 e Y < 4 * 2^(1 - prec + quotient_bits)
+// = 2^-61. The last step is an exact floor (floor(floor(A / 2^s) / 2^t) =
 // floor(A / 2^(s+t))), so the result is floor(Y'), which lies in
 // (Y' - 1, Y'] and so in (Y - 1 - 2^-61, Y + 2^-61).
 #include "truncated_quotient.hpp"
@@ -44,7 +45,6 @@ PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multipli
     prepared.divisor_shift = cut_in_place(divisor, precision);
     // M 2^c >= 2^(bits(M) - 1 + c) and D' < 2^bits(D'), so F >= 2^(prec - 1).
     prepared.factor_shift = precision + divisor.bits() - multiplier.bits();
-    require_bound(prepared.factor_shift >= 0, "quotient multiplier shorter than its precision");
     BigInteger& factor = prepared.factor;
     mpz_set(factor, multiplier);
     shift_by(factor, prepared.factor_shift);

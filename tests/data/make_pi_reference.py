@@ -20,20 +20,25 @@ not: a shared formula could hide a shared mistake.  This script therefore uses
 Digits are truncated, not rounded.  Truncation is refused when the guard digits
 are all 0s or all 9s, since then the last kept digit would be ambiguous.
 
-  python3 tests/data/make_pi_reference.py            # writes pi_decimals.txt
+  python3 tests/data/make_pi_reference.py            # writes pi_decimals.txt.gz
   python3 tests/data/make_pi_reference.py --check    # verifies it
+
+A file name ending in .gz is written and read through gzip (the digits take
+half the room); any other name is plain text.
 """
 import argparse
 import decimal
+import gzip
+import io
 import math
 import os
 import sys
 import time
 from decimal import Decimal as D
 
-DIGITS = 1_000_000
+DIGITS = 4_000_000
 GUARD = 30
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pi_decimals.txt")
+OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pi_decimals.txt.gz")
 FIRST_50 = "14159265358979323846264338327950288419716939937510"
 
 # Exact integer arithmetic: maximal precision, and any rounding is an error.
@@ -108,6 +113,15 @@ def decimals(x, digits):
     return s[2:2 + digits]
 
 
+def open_text(path, mode):
+    if path.endswith(".gz"):
+        # mtime=0 keeps the compressed file the same from run to run.
+        if mode == "w":
+            return io.TextIOWrapper(gzip.GzipFile(path, "wb", mtime=0), newline="\n")
+        return io.TextIOWrapper(gzip.open(path, "rb"), newline="")
+    return open(path, mode, newline="\n" if mode == "w" else "")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--check", action="store_true", help="verify the file by the AGM")
@@ -119,12 +133,12 @@ def main():
 
     if not args.check:
         text = "3." + decimals(pi_chudnovsky(n + GUARD), n) + "\n"
-        with open(args.file, "w", newline="\n") as f:
+        with open_text(args.file, "w") as f:
             f.write(text)
         print(f"wrote {args.file}: {n} decimals in {time.time() - start:.1f} s")
         return
 
-    with open(args.file, newline="") as f:
+    with open_text(args.file, "r") as f:
         text = f.read()
     body = text[2:-1]
     assert text.startswith("3.") and text.endswith("\n"), "bad framing"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-// The decimals after the point (one million of them).
+// The decimals after the point (four million of them).
 const std::string& reference_decimals();
 
 // "3.", then the first decimal_count decimals, a line end after every 100th,

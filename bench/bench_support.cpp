@@ -1,0 +1,62 @@
+// Timing and the small helpers of the benchmark programs.
+#include "bench_support.hpp"
+
+#include "limb.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+std::vector<std::string> split_at_commas(const std::string& list)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
+        items.push_back(list.substr(start, comma - start));
+    items.push_back(list.substr(start));
+    return items;
+}
+
+int32_t limbs_for(int64_t digits)
+{
+    return static_cast<int32_t>(digits / LIMB_DIGITS + 1);
+}
+
+std::string cpu_model()
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line))
+        if (line.rfind("model name", 0) == 0) {
+            const size_t colon = line.find(':');
+            return colon == std::string::npos ? line : line.substr(colon + 2);
+        }
+    return "unknown";
+}
+
+double seconds_of(const std::function<void()>& run)
+{
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median_seconds(const std::function<void()>& run)
+{
+    const double first = seconds_of(run);
+    if (first >= REPEAT_BELOW_SECONDS)
+        return first;
+    std::vector<double> times{first};
+    for (int32_t i = 1; i < REPEATS; ++i)
+        times.push_back(seconds_of(run));
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void print_data_lines(const std::vector<Timing>& timings)
+{
+    for (const Timing& timing : timings)
+        std::printf("DATA %lld %s %d %.6f\n", static_cast<long long>(timing.digits), timing.method.c_str(),
+                    timing.threads, timing.seconds);
+}

@@ -1,0 +1,34 @@
+// What the benchmark programs share: timing, the command line's lists, the
+// limb count of a digit count, and the figures they print for plot.sh.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Runs below this many seconds are repeated and the median kept.
+inline constexpr double REPEAT_BELOW_SECONDS = 2.0;
+inline constexpr int32_t REPEATS = 5;
+
+struct Timing {
+    int64_t digits;
+    std::string method;  // "reference", a path name, "splitting", ...
+    int32_t threads;
+    double seconds;
+};
+
+std::vector<std::string> split_at_commas(const std::string& list);
+
+// The limb count the program uses for a number of digits.
+int32_t limbs_for(int64_t digits);
+
+std::string cpu_model();
+
+double seconds_of(const std::function<void()>& run);
+
+// One run, or the median of several when one is short.
+double median_seconds(const std::function<void()>& run);
+
+// The lines "DATA <digits> <method> <threads> <seconds>" for plot.sh.
+void print_data_lines(const std::vector<Timing>& timings);

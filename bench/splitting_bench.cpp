@@ -1,0 +1,131 @@
+// splitting_bench: times the whole formula three ways at each digit count in
+// one run, and prints the ratios measured side by side: the wavefront series
+// engine (its best path, every core), the binary splitting engine (one
+// thread and every core) and the straightforward binary splitting kept here
+// as the yardstick (two threads). The lines starting with "DATA" repeat the
+// figures for bench/plot.sh.
+//
+//   splitting_bench [--digits N,N,...] [--series-up-to DIGITS]
+//                   [--straightforward-up-to DIGITS]
+//
+// The series engine is timed up to 1,000,000 digits unless told otherwise
+// (it grows with the square of the digits); the others at every size.
+#include "bench_support.hpp"
+#include "gauss_formula.hpp"
+#include "limb.hpp"
+#include "splitting/splitting.hpp"
+#include "straightforward_splitting.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int64_t DIGIT_COUNTS[] = {10000, 100000, 1000000, 10000000};
+constexpr int64_t DEFAULT_SERIES_UP_TO = 1000000;
+constexpr int64_t DEFAULT_STRAIGHTFORWARD_UP_TO = 100000000;
+// The engines' limbs may differ in the last few, within their error bounds.
+constexpr int32_t UNCERTAIN_LIMBS = 3;
+
+struct Settings {
+    std::vector<int64_t> digit_counts{std::begin(DIGIT_COUNTS), std::end(DIGIT_COUNTS)};
+    int64_t series_up_to = DEFAULT_SERIES_UP_TO;
+    int64_t straightforward_up_to = DEFAULT_STRAIGHTFORWARD_UP_TO;
+};
+
+Settings read_settings(int argc, char** argv)
+{
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const bool has_value = i + 1 < argc;
+        if (std::strcmp(argv[i], "--digits") == 0 && has_value) {
+            settings.digit_counts.clear();
+            for (const std::string& count : split_at_commas(argv[++i]))
+                settings.digit_counts.push_back(std::atoll(count.c_str()));
+        } else if (std::strcmp(argv[i], "--series-up-to") == 0 && has_value)
+            settings.series_up_to = std::atoll(argv[++i]);
+        else if (std::strcmp(argv[i], "--straightforward-up-to") == 0 && has_value)
+            settings.straightforward_up_to = std::atoll(argv[++i]);
+        else {
+            std::fprintf(stderr,
+                         "usage: %s [--digits N,N,...] [--series-up-to DIGITS] [--straightforward-up-to DIGITS]\n",
+                         argv[0]);
+            std::exit(2);
+        }
+    }
+    return settings;
+}
+
+bool same_certain_limbs(const std::vector<int32_t>& a, const std::vector<int32_t>& b)
+{
+    const size_t certain = a.size() > UNCERTAIN_LIMBS ? a.size() - UNCERTAIN_LIMBS : 0;
+    return std::equal(a.begin(), a.begin() + certain, b.begin());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const Settings settings = read_settings(argc, argv);
+    const unsigned hardware = std::thread::hardware_concurrency();
+    const int32_t all_threads = hardware == 0 ? 1 : static_cast<int32_t>(hardware);
+    std::printf("CPU: %s\nhardware threads: %d\nseries path: %s\n", cpu_model().c_str(), all_threads,
+                engine_path_name(best_engine_path()));
+    std::printf("whole formula; times in seconds, median of %d when below %.0f s\n\n", REPEATS,
+                REPEAT_BELOW_SECONDS);
+
+    std::vector<Timing> timings;
+    for (const int64_t digits : settings.digit_counts) {
+        const int32_t limb_count = limbs_for(digits);
+        std::printf("%lld digits (%d limbs)\n", static_cast<long long>(digits), limb_count);
+        std::vector<int32_t> splitting(limb_count), other(limb_count);
+
+        std::vector<int32_t> thread_counts{1};
+        if (all_threads > 1)
+            thread_counts.push_back(all_threads);
+        double splitting_seconds = 0;
+        for (const int32_t threads : thread_counts) {
+            SplittingOptions options;
+            options.threads = threads;
+            splitting_seconds =
+                median_seconds([&] { gauss_formula_splitting(limb_count, splitting.data(), options); });
+            const std::string label = "splitting x" + std::to_string(threads);
+            std::printf("  %-26s %10.4f\n", label.c_str(), splitting_seconds);
+            timings.push_back({digits, "splitting", threads, splitting_seconds});
+        }
+
+        bool agree = true;
+        auto compare = [&](const char* label, const char* method, int32_t threads, const std::function<void()>& run) {
+            const double seconds = median_seconds(run);
+            const bool same = same_certain_limbs(splitting, other);
+            agree = agree && same;
+            std::printf("  %-26s %10.4f   %s/splitting %7.2f%s\n", label, seconds, method, seconds / splitting_seconds,
+                        same ? "" : "   LIMBS DIFFER");
+            timings.push_back({digits, method, threads, seconds});
+        };
+        if (digits <= settings.straightforward_up_to)
+            compare("straightforward x2", "straightforward", 2,
+                    [&] { straightforward_splitting(limb_count, other.data()); });
+        if (digits <= settings.series_up_to) {
+            const std::string label = std::string("series ") + engine_path_name(best_engine_path()) + " x" +
+                                      std::to_string(formula_threads(limb_count, all_threads));
+            compare(label.c_str(), "series", formula_threads(limb_count, all_threads), [&] {
+                std::vector<int32_t> arc(limb_count);
+                EngineOptions options;
+                options.threads = formula_threads(limb_count, all_threads);
+                gauss_formula(limb_count, other.data(), arc.data(), options);
+            });
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        if (!agree)
+            return 1;
+    }
+    print_data_lines(timings);
+    return 0;
+}

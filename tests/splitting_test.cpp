@@ -1,0 +1,284 @@
+// The binary splitting engine against things it does not share code with:
+// exact rational sums and lcms made with GMP's own mpq and mpz_lcm, exact
+// quotients, GMP's decimal conversion, the series engine and the reference
+// digits.
+#include "engine_choice.hpp"
+#include "limb.hpp"
+#include "pi_digits.hpp"
+#include "reference_digits.hpp"
+#include "splitting/arctan_splitting.hpp"
+#include "splitting/big_integer_memory.hpp"
+#include "splitting/decimal_limbs.hpp"
+#include "splitting/splitting.hpp"
+#include "splitting/truncated_quotient.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// sum over k in [begin, end) of (-1)^k / ((2k+1) x^(2k+1)), term by term.
+void plain_rational_sum(int32_t x, int64_t begin, int64_t end, mpq_t sum)
+{
+    mpq_set_ui(sum, 0, 1);
+    mpq_t term;
+    mpq_init(term);
+    for (int64_t k = begin; k < end; ++k) {
+        mpz_ui_pow_ui(mpq_denref(term), static_cast<unsigned long>(x), static_cast<unsigned long>(2 * k + 1));
+        mpz_mul_ui(mpq_denref(term), mpq_denref(term), static_cast<unsigned long>(2 * k + 1));
+        mpz_set_si(mpq_numref(term), k % 2 == 0 ? 1 : -1);
+        mpq_canonicalize(term);
+        mpq_add(sum, sum, term);
+    }
+    mpq_clear(term);
+}
+
+// The limbs' digits, four to a limb.
+std::string limb_digits(const std::vector<int32_t>& limbs)
+{
+    std::string digits;
+    for (int32_t limb : limbs) {
+        const std::string group = std::to_string(limb);
+        digits.append(LIMB_DIGITS - group.size(), '0');
+        digits += group;
+    }
+    return digits;
+}
+
+// The bytes of address space the process holds (/proc/self/statm's first
+// figure, in pages).
+rlim_t address_space_in_use()
+{
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    if (statm != nullptr) {
+        if (std::fscanf(statm, "%lu", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    return rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
+}
+
+std::vector<int32_t> pi_limbs(int32_t limb_count, Engine engine, int32_t cpus)
+{
+    PiOptions options;
+    options.engine = engine;
+    options.cpus = cpus;
+    PiLimbs pi = compute_pi(limb_count, options);
+    pi.limbs.resize(limb_count);
+    return pi.limbs;
+}
+
+}  // namespace
+
+TEST(Splitting, RangesSumToThePlainRationalSumOverTheirLcm)
+{
+    // Ranges shorter than a leaf, one merge up, many merges, and ranges far
+    // from the start where the lcm keeps most prime factors.
+    const std::pair<int64_t, int64_t> ranges[] = {{0, 1},   {0, 2},     {3, 4},     {0, 32},      {0, 33},
+                                                  {7, 100}, {100, 357}, {0, 1000},  {4000, 4129}, {9000, 9700}};
+    const OddPrimePowers list = odd_prime_powers_up_to(2 * 9700);
+    TaskSlots slots(1);
+    mpq_t expected, found;
+    mpq_inits(expected, found, nullptr);
+    for (int32_t x : {2, 18, 57, 239}) {
+        for (const auto& [begin, end] : ranges) {
+            ArctanSplitting series(x, end, list, slots);
+            const SplitSum range = series.sum(begin, end);
+            BigInteger lcm(1);
+            for (int64_t k = begin; k < end; ++k)
+                mpz_lcm_ui(lcm, lcm, static_cast<unsigned long>(2 * k + 1));
+            BigInteger lcm_found = odd_lcm_up_to(list, end - begin);
+            mpz_mul(lcm_found, lcm_found, range.large_primes);
+            EXPECT_EQ(mpz_cmp(lcm_found, lcm), 0) << "x=" << x << " [" << begin << ", " << end << ")";
+
+            // T / (L x^(2 end - 1))
+            mpz_set(mpq_numref(found), range.numerator);
+            mpz_ui_pow_ui(mpq_denref(found), static_cast<unsigned long>(x), static_cast<unsigned long>(2 * end - 1));
+            mpz_mul(mpq_denref(found), mpq_denref(found), lcm);
+            mpq_canonicalize(found);
+            plain_rational_sum(x, begin, end, expected);
+            EXPECT_TRUE(mpq_equal(found, expected)) << "x=" << x << " [" << begin << ", " << end << ")";
+        }
+    }
+    mpq_clears(expected, found, nullptr);
+}
+
+TEST(Splitting, ThreadsGiveTheSameNumbers)
+{
+    const int64_t terms = 70000;  // forks at several levels
+    const OddPrimePowers list = odd_prime_powers_up_to(2 * terms - 1);
+    TaskSlots one(1);
+    ArctanSplitting alone(57, terms, list, one);
+    const BigInteger expected = alone.sum_all();
+    for (int32_t threads : {2, 3, 8}) {
+        TaskSlots slots(threads);
+        ArctanSplitting series(57, terms, list, slots);
+        EXPECT_EQ(mpz_cmp(series.sum_all(), expected), 0) << threads << " threads";
+    }
+}
+
+TEST(Splitting, QuotientIsWithinOneOfTheExactQuotient)
+{
+    std::mt19937_64 random(20261208);
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, 7);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int64_t numerator_bits = 1 + int64_t(random() % 3000);
+        const int64_t divisor_bits = 1 + int64_t(random() % 3000);
+        const int64_t multiplier_bits = 1 + int64_t(random() % 500);
+        const int64_t two_exponent = int64_t(random() % 2000) - 1000;
+        BigInteger numerator, multiplier, divisor;
+        mpz_urandomb(numerator, state, numerator_bits);
+        mpz_urandomb(multiplier, state, multiplier_bits);
+        mpz_urandomb(divisor, state, divisor_bits);
+        mpz_setbit(numerator, numerator_bits);
+        mpz_setbit(multiplier, multiplier_bits);
+        mpz_setbit(divisor, divisor_bits);
+
+        // floor(N M 2^E / D), exactly.
+        BigInteger exact, scaled_divisor;
+        mpz_mul(exact, numerator, multiplier);
+        mpz_set(scaled_divisor, divisor);
+        if (two_exponent >= 0)
+            mpz_mul_2exp(exact, exact, two_exponent);
+        else
+            mpz_mul_2exp(scaled_divisor, scaled_divisor, -two_exponent);
+        mpz_tdiv_q(exact, exact, scaled_divisor);
+        if (exact.sign() == 0)
+            continue;
+        const int64_t quotient_bits = exact.bits() + int64_t(random() % 3);
+
+        BigInteger divisor_copy, numerator_copy;
+        mpz_set(divisor_copy, divisor);
+        mpz_set(numerator_copy, numerator);
+        const PreparedQuotient prepared =
+            prepare_quotient(std::move(divisor_copy), multiplier, two_exponent, quotient_bits);
+        BigInteger found = finish_quotient(std::move(numerator_copy), prepared);
+        mpz_sub(found, found, exact);
+        EXPECT_LE(mpz_cmpabs_ui(found, 1), 0) << "trial " << trial;
+    }
+    gmp_randclear(state);
+}
+
+TEST(Splitting, DecimalLimbsMatchGmpsConversion)
+{
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, 11);
+    // Around the leaf size (2048 limbs), around powers of two of limbs, and
+    // large enough for two threads to share the top split.
+    for (int32_t limb_count : {1, 2, 3, 2047, 2048, 2049, 4097, 70001}) {
+        for (int shape = 0; shape < 3; ++shape) {
+            BigInteger value, bound;
+            mpz_ui_pow_ui(bound, 10, static_cast<unsigned long>(LIMB_DIGITS) * limb_count);
+            if (shape == 0)
+                mpz_urandomm(value, state, bound);
+            else if (shape == 1)
+                mpz_sub_ui(value, bound, 1);  // every digit 9
+            else
+                mpz_tdiv_q_ui(value, bound, 10001);  // leading zero limbs
+            std::string digits(size_t(limb_count) * LIMB_DIGITS + 2, '\0');
+            mpz_get_str(digits.data(), 10, value);
+            digits.resize(digits.find('\0'));
+            digits.insert(0, size_t(limb_count) * LIMB_DIGITS - digits.size(), '0');
+            for (int32_t threads : {1, 2}) {
+                TaskSlots slots(threads);
+                std::vector<int32_t> limbs(limb_count, -1);
+                decimal_limbs(value, limb_count, limbs.data(), slots);
+                EXPECT_EQ(limb_digits(limbs), digits) << limb_count << " limbs, shape " << shape << ", " << threads << " threads";
+            }
+        }
+    }
+    gmp_randclear(state);
+}
+
+TEST(Splitting, StaysWithinItsErrorBoundOfPi)
+{
+    // The reference gives pi truncated; the engine's limbs must lie within
+    // the bound (plus the truncation's unit) of it, the borrow or carry
+    // reaching as far up as it must.
+    for (int32_t limb_count : {1, 2, 3, 10, 26, 251, 2500, 30001, 120000}) {
+        std::vector<int32_t> total(limb_count);
+        gauss_formula_splitting(limb_count, total.data());
+        const std::string& decimals = reference_decimals();
+        BigInteger found, expected, difference;
+        std::string digits = decimals.substr(0, size_t(limb_count - 1) * LIMB_DIGITS);
+        digits.insert(digits.begin(), '3');
+        mpz_set_str(expected, digits.c_str(), 10);
+        mpz_set_str(found, limb_digits(total).c_str(), 10);
+        mpz_sub(difference, found, expected);
+        EXPECT_LE(mpz_cmpabs_ui(difference, static_cast<unsigned long>(splitting_error_bound() + 1)), 0)
+            << limb_count << " limbs";
+    }
+}
+
+TEST(Splitting, PrintsTheSameLimbsAsTheSeriesEngine)
+{
+    // Both sides of the crossover, the line ends of the result file, and
+    // seeded random sizes up to 300,000 digits, at 1, 2 and 3 threads.
+    const int32_t crossover = splitting_crossover_limbs(best_engine_path());
+    std::vector<int32_t> limb_counts = {1, 2, 25, 26, 1000, crossover - 1, crossover, crossover + 1};
+    std::mt19937 random(8);
+    for (int i = 0; i < 6; ++i)
+        limb_counts.push_back(1 + int32_t(random() % 75000));
+    for (size_t i = 0; i < limb_counts.size(); ++i) {
+        const int32_t limb_count = limb_counts[i];
+        const int32_t cpus = 1 + int32_t(i % 3);
+        EXPECT_EQ(pi_limbs(limb_count, Engine::splitting, cpus), pi_limbs(limb_count, Engine::series, cpus))
+            << limb_count << " limbs, " << cpus << " CPUs";
+    }
+}
+
+TEST(Splitting, ProgressReachesItsTotalExactly)
+{
+    for (int32_t limb_count : {1, 5000, 40000}) {
+        std::atomic<int64_t> progress{0};
+        std::vector<int32_t> total(limb_count);
+        SplittingOptions options;
+        options.threads = 2;
+        options.progress = &progress;
+        gauss_formula_splitting(limb_count, total.data(), options);
+        EXPECT_EQ(progress.load(), splitting_progress_total(limb_count)) << limb_count << " limbs";
+    }
+}
+
+TEST(Splitting, EngineChoiceFollowsTheCrossover)
+{
+    for (EnginePath path : available_engine_paths()) {
+        const int32_t crossover = splitting_crossover_limbs(path);
+        EXPECT_EQ(choose_engine(crossover - 1, path), Engine::series);
+        EXPECT_EQ(choose_engine(crossover, path), Engine::splitting);
+    }
+}
+
+TEST(Splitting, RefusedMemoryEndsTheRunWithTheMessageAndStatusOne)
+{
+#if defined(PI_SANITIZE)
+    GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#else
+    // An address-space limit a little above what the process holds: the
+    // run's first big integers are refused inside GMP, which must neither
+    // abort nor return.
+    EXPECT_EXIT(
+        {
+            rlimit limit{};
+            getrlimit(RLIMIT_AS, &limit);
+            limit.rlim_cur = address_space_in_use() + (rlim_t{48} << 20);
+            setrlimit(RLIMIT_AS, &limit);
+            const int32_t limb_count = 5000000;  // 20 million digits
+            std::vector<int32_t> total(limb_count);
+            gauss_formula_splitting(limb_count, total.data());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "cannot allocate [0-9]+ bytes \\([0-9]+ MiB\\) for the big integers");
+#endif
+}
