@@ -97,7 +97,7 @@ PiLimbs compute_pi(int32_t limb_count, const PiOptions& pi_options)
             total.resize(working_count);
             if (engine == Engine::splitting) {
                 SplittingOptions options;
-                options.threads = std::max(1, pi_options.cpus);
+                options.threads = splitting_threads(working_count, pi_options.cpus);
                 options.progress = progress;
                 gauss_formula_splitting(working_count, total.data(), options);
                 error_bound = splitting_error_bound();

@@ -15,6 +15,8 @@ void gauss_formula_splitting(int32_t, int32_t*, const SplittingOptions&)
     throw std::logic_error("binary splitting is not in this build (GMP was not found)");
 }
 
+int32_t splitting_threads(int32_t, int32_t) { return 1; }
+
 int64_t splitting_error_bound() { return 0; }
 
 int64_t splitting_bytes_needed(int32_t) { return 0; }

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Draws bench/pi_bench.png from pi_bench's output: time against digits on
-# log-log axes, the reference against each engine path on every core and the
-# fastest path on one thread. Needs gnuplot (apt-get install -y gnuplot-nox).
+# Draws bench/pi_bench.png from the output of pi_bench and splitting_bench:
+# time against digits on log-log axes, the reference series against each
+# series engine path on every core and the fastest path on one thread, and
+# binary splitting on one thread and every core beside the straightforward
+# splitting. Needs gnuplot (apt-get install -y gnuplot-nox).
 #
-#   bench/plot.sh [results.txt] [out.png]
+#   bench/plot.sh [results.txt] [splitting_results.txt] [out.png]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 results="${1:-$here/results.txt}"
-out="${2:-$here/pi_bench.png}"
+splitting_results="${2:-$here/splitting_results.txt}"
+out="${3:-$here/pi_bench.png}"
 
 if ! command -v gnuplot >/dev/null; then
   echo "plot.sh: gnuplot not found; install it with: apt-get install -y gnuplot-nox" >&2
@@ -25,6 +28,14 @@ awk -v dir="$data" -v cores="$cores" '
   $4 == cores { print $2, $5 > (dir "/" $3 "_all") }
   $4 == 1 && $3 == "avx512" { print $2, $5 > (dir "/avx512_one") }
 ' "$results"
+if [[ -f "$splitting_results" ]]; then
+  awk -v dir="$data" -v cores="$cores" '
+    $1 != "DATA" { next }
+    $3 == "splitting" && $4 == cores { print $2, $5 > (dir "/splitting_all") }
+    $3 == "splitting" && $4 == 1 { print $2, $5 > (dir "/splitting_one") }
+    $3 == "straightforward" { print $2, $5 > (dir "/straightforward") }
+  ' "$splitting_results"
+fi
 
 plots=()
 add_curve() {  # file title style
@@ -32,11 +43,14 @@ add_curve() {  # file title style
   return 0
 }
 add_curve reference "reference series" "lw 2 pt 7 lc rgb '#c0392b'"
-add_curve integer_all "engine, integer path, $cores threads" "pt 5 lc rgb '#7f8c8d'"
-add_curve portable_all "engine, portable path, $cores threads" "pt 9 lc rgb '#2980b9'"
-add_curve avx2_all "engine, AVX2 path, $cores threads" "pt 11 lc rgb '#8e44ad'"
-add_curve avx512_one "engine, AVX-512 path, 1 thread" "dt 2 pt 6 lc rgb '#27ae60'"
-add_curve avx512_all "engine, AVX-512 path, $cores threads" "lw 2 pt 7 lc rgb '#27ae60'"
+add_curve integer_all "series engine, integer path, $cores threads" "pt 5 lc rgb '#7f8c8d'"
+add_curve portable_all "series engine, portable path, $cores threads" "pt 9 lc rgb '#2980b9'"
+add_curve avx2_all "series engine, AVX2 path, $cores threads" "pt 11 lc rgb '#8e44ad'"
+add_curve avx512_one "series engine, AVX-512 path, 1 thread" "dt 2 pt 6 lc rgb '#27ae60'"
+add_curve avx512_all "series engine, AVX-512 path, $cores threads" "lw 2 pt 7 lc rgb '#27ae60'"
+add_curve straightforward "straightforward splitting, 2 threads" "pt 4 lc rgb '#e67e22'"
+add_curve splitting_one "binary splitting, 1 thread" "dt 2 pt 8 lc rgb '#000000'"
+add_curve splitting_all "binary splitting, $cores threads" "lw 2 pt 9 lc rgb '#000000'"
 
 cpu="$(sed -n 's/^CPU: //p' "$results" | head -1)"
 {
@@ -48,7 +62,7 @@ cpu="$(sed -n 's/^CPU: //p' "$results" | head -1)"
   echo "set ylabel 'seconds'"
   echo "set format x '10^{%L}'"
   echo "set format y '10^{%L}'"
-  echo "set xrange [7000:1400000]"
+  echo "set xrange [7000:140000000]"
   echo "set grid xtics ytics mxtics mytics"
   echo "set key left top"
   (IFS=','; echo "plot ${plots[*]}")

@@ -6,10 +6,12 @@
 // figures for bench/plot.sh.
 //
 //   splitting_bench [--digits N,N,...] [--series-up-to DIGITS]
-//                   [--straightforward-up-to DIGITS]
+//                   [--straightforward-up-to DIGITS] [--series-paths NAME,...]
 //
 // The series engine is timed up to 1,000,000 digits unless told otherwise
-// (it grows with the square of the digits); the others at every size.
+// (it grows with the square of the digits), on the best path unless
+// --series-paths names others (to measure each path's crossover); the
+// others at every size.
 #include "bench_support.hpp"
 #include "gauss_formula.hpp"
 #include "limb.hpp"
@@ -36,6 +38,7 @@ struct Settings {
     std::vector<int64_t> digit_counts{std::begin(DIGIT_COUNTS), std::end(DIGIT_COUNTS)};
     int64_t series_up_to = DEFAULT_SERIES_UP_TO;
     int64_t straightforward_up_to = DEFAULT_STRAIGHTFORWARD_UP_TO;
+    std::vector<EnginePath> series_paths{best_engine_path()};
 };
 
 Settings read_settings(int argc, char** argv)
@@ -51,9 +54,16 @@ Settings read_settings(int argc, char** argv)
             settings.series_up_to = std::atoll(argv[++i]);
         else if (std::strcmp(argv[i], "--straightforward-up-to") == 0 && has_value)
             settings.straightforward_up_to = std::atoll(argv[++i]);
-        else {
+        else if (std::strcmp(argv[i], "--series-paths") == 0 && has_value) {
+            settings.series_paths.clear();
+            for (const std::string& name : split_at_commas(argv[++i]))
+                for (EnginePath path : available_engine_paths())
+                    if (name == engine_path_name(path))
+                        settings.series_paths.push_back(path);
+        } else {
             std::fprintf(stderr,
-                         "usage: %s [--digits N,N,...] [--series-up-to DIGITS] [--straightforward-up-to DIGITS]\n",
+                         "usage: %s [--digits N,N,...] [--series-up-to DIGITS] [--straightforward-up-to DIGITS] "
+                         "[--series-paths NAME,...]\n",
                          argv[0]);
             std::exit(2);
         }
@@ -111,13 +121,18 @@ int main(int argc, char** argv)
         if (digits <= settings.straightforward_up_to)
             compare("straightforward x2", "straightforward", 2,
                     [&] { straightforward_splitting(limb_count, other.data()); });
-        if (digits <= settings.series_up_to) {
-            const std::string label = std::string("series ") + engine_path_name(best_engine_path()) + " x" +
-                                      std::to_string(formula_threads(limb_count, all_threads));
-            compare(label.c_str(), "series", formula_threads(limb_count, all_threads), [&] {
+        const int32_t series_threads = formula_threads(limb_count, all_threads);
+        for (const EnginePath path : settings.series_paths) {
+            if (digits > settings.series_up_to)
+                break;
+            const std::string label =
+                std::string("series ") + engine_path_name(path) + " x" + std::to_string(series_threads);
+            const std::string method = std::string("series-") + engine_path_name(path);
+            compare(label.c_str(), method.c_str(), series_threads, [&] {
                 std::vector<int32_t> arc(limb_count);
                 EngineOptions options;
-                options.threads = formula_threads(limb_count, all_threads);
+                options.path = path;
+                options.threads = series_threads;
                 gauss_formula(limb_count, other.data(), arc.data(), options);
             });
         }

@@ -21,6 +21,10 @@ namespace {
 
 constexpr size_t SERIES_COUNT = std::size(TERM_TABLE);
 
+// Measured on two cores with splitting_bench: 5,001 limbs 0.0046 s alone and
+// 0.0041 s on two threads; 2,501 limbs 0.0019 s alone, 0.0020 s on two.
+constexpr int32_t THREADED_LIMB_COUNT = 5000;
+
 // Each series' quotient is within 1 + 2^-61 of 10^E S, and S is within
 // 1 / x^3 units of arctan(1/x); so each is less than 2 units from
 // 10^E arctan(1/x), and pi = 4 sum c_i arctan(1/x_i) is within
@@ -62,6 +66,11 @@ void advance(std::atomic<int64_t>* progress, int64_t work)
 }  // namespace
 
 bool splitting_engine_built() { return true; }
+
+int32_t splitting_threads(int32_t limb_count, int32_t cpus)
+{
+    return limb_count < THREADED_LIMB_COUNT ? 1 : std::max(1, cpus);
+}
 
 int64_t splitting_error_bound()
 {

@@ -17,6 +17,10 @@ struct SplittingOptions {
 // splitting_error_bound() units of the last limb.
 void gauss_formula_splitting(int32_t limb_count, int32_t* total, const SplittingOptions& options = {});
 
+// The threads worth starting over limb_count limbs on cpus CPUs: one for
+// small inputs, where a second costs more to start than it saves.
+int32_t splitting_threads(int32_t limb_count, int32_t cpus);
+
 // An upper bound on |total - pi| in units of the last limb.
 int64_t splitting_error_bound();
 
