@@ -43,8 +43,10 @@ struct Conversion {
             leaf(value, count, limbs);
             return;
         }
+        // The power of two nearest half the count, so that the halves'
+        // conversions (on two threads) take about the same time.
         size_t level = 0;
-        while ((int64_t{2} << level) < count)
+        while ((int64_t{3} << level) < count)
             ++level;
         const int32_t low_count = int32_t{1} << level;
         BigInteger high, low;
