@@ -39,7 +39,12 @@ public:
         } catch (...) {
             second_failure = std::current_exception();
         }
+        // While this thread waits for the helper, its place is free for a
+        // fork within the helper's work; it takes the place back once the
+        // helper (and every thread the helper's work started) is done.
+        spare_.fetch_add(1);
         helper.join();
+        spare_.fetch_sub(1);
         if (first_failure)
             std::rethrow_exception(first_failure);
         if (second_failure)
