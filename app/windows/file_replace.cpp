@@ -60,6 +60,20 @@ HANDLE create_temporary(const std::string& path, std::string& temporary)
 // an interruption finds a partial temporary file to clean up.
 constexpr size_t WRITE_CHUNK = size_t{1} << 16;
 
+// A write may take only part of the bytes (a disk that fills up takes what
+// fits); the rest goes in the next one, which then says why it failed.
+void write_all(HANDLE file, std::string_view bytes, const std::string& temporary)
+{
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+            fail("write", temporary, GetLastError());
+        if (written == 0)
+            fail("write", temporary, ERROR_DISK_FULL);
+        bytes.remove_prefix(written);
+    }
+}
+
 void write_text(HANDLE file, std::string_view contents, const std::string& temporary)
 {
     std::string piece;
@@ -72,9 +86,7 @@ void write_text(HANDLE file, std::string_view contents, const std::string& tempo
                 piece += '\r';
             piece += c;
         }
-        DWORD written = 0;
-        if (!WriteFile(file, piece.data(), static_cast<DWORD>(piece.size()), &written, nullptr))
-            fail("write", temporary, GetLastError());
+        write_all(file, piece, temporary);
     }
 }
 
