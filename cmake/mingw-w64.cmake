@@ -1,6 +1,6 @@
 # Cross-compiling for 64-bit Windows with MinGW-w64 (Debian's
 # g++-mingw-w64-x86-64-posix, whose threads are those of std::thread):
-#   cmake -S . -B build-windows --toolchain cmake/mingw-w64.cmake
+#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 # Programs built here run on Linux through Wine, which CTest uses to run the
 # tests and CMake to list them.
 set(CMAKE_SYSTEM_NAME Windows)
