@@ -8,10 +8,8 @@
 #include "cgroup.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -153,24 +151,18 @@ std::vector<std::string> directories_in_mount(std::string_view group, std::strin
 std::optional<std::string> read_whole_file(const std::string& path)
 {
     // Files under /proc and /sys report no size, so read to the end.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::FILE* const file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
         return std::nullopt;
     std::string text;
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            close(fd);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    close(fd);
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return std::nullopt;
     return text;
 }
 

@@ -40,3 +40,14 @@ std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std:
 
 // A decimal integer, white space around it allowed; nothing for any other text.
 std::optional<int64_t> parse_integer(std::string_view text);
+
+// The tighter of two limits, either of which may be absent (no limit).
+template <typename Number>
+std::optional<Number> tighter_limit(std::optional<Number> a, std::optional<Number> b)
+{
+    if (!a)
+        return b;
+    if (!b)
+        return a;
+    return a < b ? a : b;
+}

@@ -22,15 +22,6 @@ std::optional<int32_t> whole_cpus(std::optional<int64_t> quota, std::optional<in
     return static_cast<int32_t>(std::min<int64_t>(cpus, INT32_MAX));
 }
 
-std::optional<int32_t> smaller(std::optional<int32_t> a, std::optional<int32_t> b)
-{
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    return std::min(*a, *b);
-}
-
 #if defined(__linux__)
 // The mask grows past CPU_SETSIZE on machines with more CPUs than that; the
 // kernel says so with EINVAL.
@@ -76,12 +67,12 @@ std::optional<int32_t> cgroup_cpu_limit(const FileReader& read)
     std::optional<int32_t> limit;
     for (const std::string& directory : groups->unified)
         if (const std::optional<std::string> text = read(directory + "/cpu.max"))
-            limit = smaller(limit, parse_cpu_max(*text));
+            limit = tighter_limit(limit, parse_cpu_max(*text));
     for (const std::string& directory : groups->v1) {
         const std::optional<std::string> quota = read(directory + "/cpu.cfs_quota_us");
         const std::optional<std::string> period = read(directory + "/cpu.cfs_period_us");
         if (quota && period)
-            limit = smaller(limit, parse_cfs_quota(*quota, *period));
+            limit = tighter_limit(limit, parse_cfs_quota(*quota, *period));
     }
     return limit;
 }

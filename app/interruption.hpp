@@ -1,14 +1,12 @@
-// Ending the program on SIGINT, SIGTERM or SIGHUP without leaving damage:
-// the handler erases the status line, puts the terminal back, removes the
-// half-written temporary file, and then lets the signal's default action end
-// the process, so that its parent sees it killed by that signal.
+// Ending the program on an interruption without leaving damage: on POSIX
+// SIGINT, SIGTERM or SIGHUP, on Windows Ctrl-C, Ctrl-Break and the closing of
+// the console. The handler erases the status line, puts the terminal back,
+// removes the half-written temporary file, and then ends the process the way
+// the interruption itself would have, so that its parent sees it interrupted.
 //
 // The rest of the program tells the handler what there is to undo; every
 // setter is cheap and safe to call at any time.
 #pragma once
-
-#include <csignal>
-#include <termios.h>
 
 void install_interruption_handlers();
 
@@ -16,8 +14,10 @@ void install_interruption_handlers();
 // or renamed.
 void interruption_guard_temporary_file(const char* path);
 
-// Terminal settings to restore on fd if interrupted; nullptr once restored.
-void interruption_guard_terminal(int fd, const termios* saved);
+// What puts the terminal's input mode back if interrupted; nullptr once it is
+// restored. It must be safe to call from the handler (on POSIX, only
+// async-signal-safe calls).
+void interruption_guard_terminal(void (*restore)());
 
 // Whether a status line is on standard error and must be erased.
 void interruption_guard_status_line(bool shown);
@@ -27,15 +27,13 @@ void interruption_guard_status_line(bool shown);
 // cannot be unwound, such as memory refused inside GMP.
 [[noreturn]] void exit_at_once(const char* message);
 
-// Blocks the interrupting signals in the calling thread for its lifetime, so
-// that a step and the note of what it left behind happen together.
+// Holds interruptions off in the calling thread for its lifetime (they are
+// handled when the outermost block ends), so that a step and the note of what
+// it left behind happen together. Blocks may nest.
 class InterruptionBlock {
 public:
     InterruptionBlock();
     ~InterruptionBlock();
     InterruptionBlock(const InterruptionBlock&) = delete;
     InterruptionBlock& operator=(const InterruptionBlock&) = delete;
-
-private:
-    sigset_t previous_;
 };

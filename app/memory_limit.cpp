@@ -6,22 +6,12 @@
 #include "memory_limit.hpp"
 
 #include <algorithm>
-#include <sys/resource.h>
 
 namespace {
 
 // v1 shows no limit as the largest page count in bytes, just below 2^63;
 // no machine has 2^62 bytes.
 constexpr int64_t NO_LIMIT_FROM = int64_t{1} << 62;
-
-std::optional<int64_t> smaller(std::optional<int64_t> a, std::optional<int64_t> b)
-{
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    return std::min(*a, *b);
-}
 
 // The value of a "Name:   1234 kB" line, in bytes.
 std::optional<int64_t> kibibyte_field(std::string_view text, std::string_view name)
@@ -101,30 +91,9 @@ std::optional<int64_t> cgroup_memory_available(const FileReader& read)
         return std::nullopt;
     std::optional<int64_t> room;
     for (const std::string& directory : groups->unified)
-        room = smaller(room, room_in_group(read, directory, "memory.max", "memory.current", "inactive_file"));
+        room = tighter_limit(room, room_in_group(read, directory, "memory.max", "memory.current", "inactive_file"));
     for (const std::string& directory : groups->v1)
-        room = smaller(room, room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
+        room = tighter_limit(room, room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
                                            "total_inactive_file"));
     return room;
-}
-
-int64_t available_memory_bytes()
-{
-    std::optional<int64_t> available;
-    rlimit address_space{};
-    if (getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
-        const int64_t limit = static_cast<int64_t>(std::min<rlim_t>(address_space.rlim_cur, INT64_MAX));
-        std::optional<int64_t> in_use;
-#if defined(__linux__)
-        if (const std::optional<std::string> status = read_whole_file("/proc/self/status"))
-            in_use = parse_vm_size(*status);
-#endif
-        available = address_space_left(limit, in_use);
-    }
-#if defined(__linux__)
-    if (const std::optional<std::string> meminfo = read_whole_file("/proc/meminfo"))
-        available = smaller(available, parse_mem_available(*meminfo));
-    available = smaller(available, cgroup_memory_available(read_whole_file));
-#endif
-    return available.value_or(INT64_MAX);
 }

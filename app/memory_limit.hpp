@@ -34,6 +34,7 @@ int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use);
 std::optional<int64_t> cgroup_memory_available(const FileReader& read);
 
 // The smallest of the address space left under RLIMIT_AS and, on Linux, the
-// memory the kernel reports available and the room under the cgroup limits.
-// INT64_MAX when nothing limits.
+// memory the kernel reports available and the room under the cgroup limits;
+// on Windows, the smaller of what is left of the commit limit and of the
+// address space. INT64_MAX when nothing limits.
 int64_t available_memory_bytes();

@@ -3,24 +3,17 @@
 #include "progress_line.hpp"
 
 #include "interruption.hpp"
+#include "terminal.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
 constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
 constexpr auto QUIET_START = std::chrono::seconds(1);
-constexpr char ERASE_LINE[] = "\r\033[K";
 constexpr double MAX_ESTIMATE_SECONDS = 1e12;
-
-void write_to_terminal(const std::string& text)
-{
-    (void)!write(STDERR_FILENO, text.data(), text.size());
-}
 
 }  // namespace
 
@@ -50,7 +43,7 @@ std::string progress_text(double share_done, double elapsed_seconds)
 
 ProgressLine::ProgressLine(const std::atomic<int64_t>& done, int64_t total) : done_(done), total_(total)
 {
-    if (isatty(STDERR_FILENO) && total_ > 0)
+    if (status_line_possible() && total_ > 0)
         watcher_ = std::thread(&ProgressLine::watch, this);
 }
 
@@ -65,7 +58,7 @@ ProgressLine::~ProgressLine()
     wake_.notify_one();
     watcher_.join();
     if (shown_) {
-        write_to_terminal(ERASE_LINE);
+        erase_status_line();
         interruption_guard_status_line(false);
     }
 }
@@ -85,7 +78,7 @@ void ProgressLine::watch()
             continue;
         interruption_guard_status_line(true);
         shown_ = true;
-        write_to_terminal(ERASE_LINE + text);
+        draw_status_line(text);
         drawn = text;
     }
 }

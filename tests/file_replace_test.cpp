@@ -2,6 +2,7 @@
 // links followed from their own directory, dangling links, loops,
 // directories, FIFOs and devices.
 #include "file_replace.hpp"
+#include "posix/file_target.hpp"
 #include "temp_dir.hpp"
 
 #include <gtest/gtest.h>

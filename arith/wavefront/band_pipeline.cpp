@@ -16,6 +16,7 @@
 #include "wavefront/series_digits.hpp"
 
 #include <algorithm>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <numeric>
@@ -25,11 +26,23 @@
 namespace {
 
 // What the threads of one run share besides the series: whether a band has
-// failed (a bound the digits rest on did not hold), and the first failure.
+// failed (a bound the digits rest on did not hold), the first failure, and
+// where threads that have waited long for a band sleep.
+//
+// The sleeping is a condition variable rather than std::atomic::wait: where
+// the library has no futex beneath that wait (MinGW's GCC 12 on Windows), a
+// notify can be lost and a waiting thread sleep for ever. A sleeper counts
+// itself in before it looks at the mark under the lock; a publisher stores
+// the mark before it looks at the count, and the two fences keep each from
+// missing the other.
 struct RunState {
     std::atomic<bool> failed{false};
     std::mutex error_mutex;
     std::exception_ptr error;
+
+    std::mutex sleep_mutex;
+    std::condition_variable woken;
+    std::atomic<int32_t> sleepers{0};
 
     void record(std::exception_ptr failure)
     {
@@ -37,6 +50,30 @@ struct RunState {
         if (!error)
             error = std::move(failure);
         failed.store(true, std::memory_order_relaxed);
+    }
+
+    // Sleeps until done reaches needed or the run fails.
+    void sleep_until(const std::atomic<int64_t>& done, int64_t needed)
+    {
+        sleepers.fetch_add(1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        {
+            std::unique_lock lock(sleep_mutex);
+            woken.wait(lock, [&] {
+                return done.load(std::memory_order_acquire) >= needed || failed.load(std::memory_order_relaxed);
+            });
+        }
+        sleepers.fetch_sub(1, std::memory_order_relaxed);
+    }
+
+    // Wakes the sleepers after a mark has moved (or the run has failed).
+    void wake_sleepers()
+    {
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (sleepers.load(std::memory_order_relaxed) == 0)
+            return;
+        { const std::lock_guard lock(sleep_mutex); }
+        woken.notify_all();
     }
 };
 
@@ -53,7 +90,7 @@ void cpu_relax()
 // has failed and the wait was cut short.
 constexpr int32_t SPINS_BEFORE_SLEEPING = 1024;
 
-bool wait_until_done(const std::atomic<int64_t>& done, int64_t needed, const RunState& run)
+bool wait_until_done(const std::atomic<int64_t>& done, int64_t needed, RunState& run)
 {
     if (run.failed.load(std::memory_order_relaxed))
         return false;
@@ -62,22 +99,17 @@ bool wait_until_done(const std::atomic<int64_t>& done, int64_t needed, const Run
             return true;
         cpu_relax();
     }
-    for (int64_t seen = done.load(std::memory_order_acquire); seen < needed;
-         seen = done.load(std::memory_order_acquire)) {
-        if (run.failed.load(std::memory_order_relaxed))
-            return false;
-        done.wait(seen, std::memory_order_acquire);
-    }
-    return true;
+    run.sleep_until(done, needed);
+    return done.load(std::memory_order_acquire) >= needed;
 }
 
-void publish(std::atomic<int64_t>& done, int64_t position)
+void publish(std::atomic<int64_t>& done, int64_t position, RunState& run)
 {
     done.store(position, std::memory_order_release);
-    done.notify_all();
+    run.wake_sleepers();
 }
 
-void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, const RunState& run)
+void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, RunState& run)
 {
     const FloatingBand band = make_floating_band(work.plan, band_index);
     const int64_t length = work.plan.length;
@@ -98,12 +130,12 @@ void run_floating_band(SeriesWork& work, int64_t band_index, const PipelineOptio
         if (before && !wait_until_done(*before, std::min(length, target + BAND_WIDTH - 1), run))
             return;
         options.kernel(band, lanes, work.power, work.sum, steps_to_finish(target));
-        publish(done, target);
+        publish(done, target, run);
         position = target;
     }
 }
 
-void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, const RunState& run)
+void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOptions& options, RunState& run)
 {
     const IntegerBand band = make_integer_band(work.plan, band_index);
     const int64_t length = work.plan.length;
@@ -117,7 +149,7 @@ void run_integer_band(SeriesWork& work, int64_t band_index, const PipelineOption
         if (before && !wait_until_done(*before, target, run))
             return;
         integer_kernel(band, lanes, work.integer_power, work.integer_sum, target);
-        publish(done, target);
+        publish(done, target, run);
         position = target;
     }
 }
@@ -134,7 +166,7 @@ void run_band(SeriesWork& work, int64_t band_index, const PipelineOptions& optio
     } catch (...) {
         run.record(std::current_exception());
     }
-    publish(work.band_done[band_index], work.plan.length);
+    publish(work.band_done[band_index], work.plan.length, run);
     if (options.progress)
         options.progress->fetch_add(band_progress_steps(work.plan.x, work.plan.fraction_digits, band_index),
                                     std::memory_order_relaxed);

@@ -6,6 +6,7 @@
 #include "file_replace.hpp"
 
 #include "interruption.hpp"
+#include "posix/file_target.hpp"
 
 #include <algorithm>
 #include <cerrno>

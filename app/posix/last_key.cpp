@@ -1,9 +1,24 @@
+// The last key at a POSIX terminal: non-canonical mode for one read, with
+// the saved settings where the interruption handler can put them back.
 #include "last_key.hpp"
 
 #include "interruption.hpp"
 
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+
+// Written before the handler is told of them, read only after.
+int terminal_fd = -1;
+termios saved_settings;
+
+void restore_terminal()
+{
+    tcsetattr(terminal_fd, TCSANOW, &saved_settings);
+}
+
+}  // namespace
 
 int read_last_key(std::FILE* input)
 {
@@ -18,10 +33,12 @@ int read_last_key(std::FILE* input)
     single_key.c_lflag &= ~tcflag_t(ICANON | ECHO);
     single_key.c_cc[VMIN] = 1;
     single_key.c_cc[VTIME] = 0;
-    interruption_guard_terminal(fd, &saved);
+    terminal_fd = fd;
+    saved_settings = saved;
+    interruption_guard_terminal(restore_terminal);
     tcsetattr(fd, TCSANOW, &single_key);
     const int key = std::getc(input);
-    tcsetattr(fd, TCSANOW, &saved);
-    interruption_guard_terminal(fd, nullptr);
+    restore_terminal();
+    interruption_guard_terminal(nullptr);
     return key;
 }

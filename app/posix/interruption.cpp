@@ -1,5 +1,6 @@
 // The signal handler may use only async-signal-safe calls (write, tcsetattr,
-// unlink, sigaction, pthread_sigmask, raise, _exit) and may read only what it
+// unlink, sigaction, pthread_sigmask, raise, _exit; the terminal's restore
+// and erase functions keep to them too) and may read only what it
 // can see whole: the state below is lock-free atomics and a path buffer that
 // is written only while the signals are blocked in the one thread that writes
 // files.
@@ -11,6 +12,8 @@
 // and the script goes on with its next command.
 #include "interruption.hpp"
 
+#include "terminal.hpp"
+
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -19,24 +22,26 @@
 namespace {
 
 constexpr int INTERRUPTING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr char ERASE_LINE[] = "\r\033[K";
 
 char temporary_path[4096];
 std::atomic<bool> temporary_file_exists{false};
 
-termios saved_terminal;
-std::atomic<int> terminal_fd{-1};
+std::atomic<void (*)()> restore_terminal{nullptr};
 
 std::atomic<bool> status_line_shown{false};
+
+// The calling thread's nesting of InterruptionBlock, and its signal mask
+// before the outermost one.
+thread_local int block_depth = 0;
+thread_local sigset_t mask_outside_blocks;
 
 // Undoes what the program has left on the terminal and the disk.
 void undo_for_exit()
 {
     if (status_line_shown.load())
-        (void)!write(STDERR_FILENO, ERASE_LINE, sizeof ERASE_LINE - 1);
-    const int fd = terminal_fd.load();
-    if (fd >= 0)
-        tcsetattr(fd, TCSANOW, &saved_terminal);
+        erase_status_line();
+    if (void (*const restore)() = restore_terminal.load())
+        restore();
     if (temporary_file_exists.load())
         unlink(temporary_path);
 }
@@ -89,14 +94,9 @@ void interruption_guard_temporary_file(const char* path)
     temporary_file_exists.store(true);
 }
 
-void interruption_guard_terminal(int fd, const termios* saved)
+void interruption_guard_terminal(void (*restore)())
 {
-    InterruptionBlock block;
-    terminal_fd.store(-1);
-    if (saved == nullptr)
-        return;
-    saved_terminal = *saved;
-    terminal_fd.store(fd);
+    restore_terminal.store(restore);
 }
 
 void interruption_guard_status_line(bool shown)
@@ -118,11 +118,14 @@ void exit_at_once(const char* message)
 
 InterruptionBlock::InterruptionBlock()
 {
-    const sigset_t set = interrupting_set();
-    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+    if (block_depth++ == 0) {
+        const sigset_t set = interrupting_set();
+        pthread_sigmask(SIG_BLOCK, &set, &mask_outside_blocks);
+    }
 }
 
 InterruptionBlock::~InterruptionBlock()
 {
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    if (--block_depth == 0)
+        pthread_sigmask(SIG_SETMASK, &mask_outside_blocks, nullptr);
 }
