@@ -16,7 +16,7 @@ constexpr int32_t LEAF_LIMBS = 1 << 11;
 constexpr int32_t FORK_LIMBS = 1 << 16;
 
 struct Conversion {
-    std::vector<BigInteger> powers;  // powers[j] = 10000^(2^j)
+    const std::vector<BigInteger>& powers;  // powers[j] = 10000^(2^j)
     TaskSlots& slots;
 
     void leaf(const BigInteger& value, int32_t count, int32_t* limbs) const
@@ -64,15 +64,27 @@ struct Conversion {
 
 }  // namespace
 
+std::vector<BigInteger> decimal_split_powers(int32_t limb_count)
+{
+    // The largest split takes fewer than limb_count low limbs.
+    std::vector<BigInteger> powers;
+    powers.emplace_back(LIMB_BASE);
+    while ((int64_t{2} << (powers.size() - 1)) < limb_count) {
+        BigInteger square;
+        mpz_mul(square, powers.back(), powers.back());
+        powers.push_back(std::move(square));
+    }
+    return powers;
+}
+
+void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, const std::vector<BigInteger>& powers,
+                   TaskSlots& slots)
+{
+    Conversion conversion{powers, slots};
+    conversion.convert(value, limb_count, limbs);
+}
+
 void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, TaskSlots& slots)
 {
-    Conversion conversion{{}, slots};
-    // The largest split takes 2^j < limb_count low limbs.
-    conversion.powers.emplace_back(LIMB_BASE);
-    while ((int64_t{2} << (conversion.powers.size() - 1)) < limb_count) {
-        BigInteger square;
-        mpz_mul(square, conversion.powers.back(), conversion.powers.back());
-        conversion.powers.push_back(std::move(square));
-    }
-    conversion.convert(value, limb_count, limbs);
+    decimal_limbs(value, limb_count, limbs, decimal_split_powers(limb_count), slots);
 }

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -111,11 +112,13 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     std::atomic<int64_t>* const progress = options.progress;
 
     // The divisors are known before the sums: each series' sum is
-    // T / (Lambda(2K-1) x^(2K-1)), and 10^E = 5^E 2^E.
-    BigInteger five_power;
-    mpz_ui_pow_ui(five_power, 5, static_cast<unsigned long>(exponent));
+    // T / (Lambda(2K-1) x^(2K-1)), and 10^E = 5^E 2^E. So are the powers the
+    // conversion to limbs divides by.
     PreparedQuotient prepared[SERIES_COUNT];
+    std::vector<BigInteger> decimal_powers;
     auto prepare_divisors = [&] {
+        BigInteger five_power;
+        mpz_ui_pow_ui(five_power, 5, static_cast<unsigned long>(exponent));
         for (size_t index = 0; index < SERIES_COUNT; ++index) {
             const int32_t x = TERM_TABLE[index].x;
             SeriesDenominator denominator = arctan_splitting_denominator(x, series_terms(index, limb_count), list);
@@ -123,6 +126,8 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
                                                exponent - denominator.two_exponent, quotient_bits);
             advance(progress, prepare_cost(index, limb_count));
         }
+        five_power.release();
+        decimal_powers = decimal_split_powers(limb_count);
     };
     BigInteger numerators[SERIES_COUNT];
     auto sum_series = [&] {
@@ -134,7 +139,6 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     // One thread divides while the other starts on the sums; once the
     // divisions are done, the sums take both.
     slots.fork_join(prepare_divisors, sum_series);
-    five_power.release();
 
     BigInteger quotients[SERIES_COUNT];
     auto finish = [&](size_t index) {
@@ -159,6 +163,6 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     if (mpz_cmp(pi, limit) >= 0)
         mpz_sub_ui(pi, limit, 1);
     limit.release();
-    decimal_limbs(pi, limb_count, total, slots);
+    decimal_limbs(pi, limb_count, total, decimal_powers, slots);
     advance(progress, conversion_cost(limb_count));
 }
