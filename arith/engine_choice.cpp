@@ -8,8 +8,6 @@
 //   integer:     251 limbs 0.90,    501 limbs 3.19
 #include "engine_choice.hpp"
 
-const char* engine_name(Engine engine) { return engine == Engine::series ? "series" : "splitting"; }
-
 int32_t splitting_crossover_limbs(EnginePath path)
 {
     switch (path) {

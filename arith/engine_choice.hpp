@@ -9,8 +9,6 @@
 
 enum class Engine { series, splitting };
 
-const char* engine_name(Engine engine);
-
 // Whether this build has the binary splitting engine (it needs GMP).
 bool splitting_engine_built();
 

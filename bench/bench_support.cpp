@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 std::vector<std::string> split_at_commas(const std::string& list)
@@ -59,4 +60,10 @@ void print_data_lines(const std::vector<Timing>& timings)
     for (const Timing& timing : timings)
         std::printf("DATA %lld %s %d %.6f\n", static_cast<long long>(timing.digits), timing.method.c_str(),
                     timing.threads, timing.seconds);
+}
+
+void exit_with_usage(const char* program, const char* options)
+{
+    std::fprintf(stderr, "usage: %s %s\n", program, options);
+    std::exit(2);
 }

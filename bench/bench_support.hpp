@@ -30,5 +30,8 @@ double seconds_of(const std::function<void()>& run);
 // One run, or the median of several when one is short.
 double median_seconds(const std::function<void()>& run);
 
+// Prints "usage: program options" on standard error and exits with status 2.
+[[noreturn]] void exit_with_usage(const char* program, const char* options);
+
 // The lines "DATA <digits> <method> <threads> <seconds>" for plot.sh.
 void print_data_lines(const std::vector<Timing>& timings);

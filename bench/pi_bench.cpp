@@ -72,13 +72,9 @@ Settings read_settings(int argc, char** argv)
                 settings.digit_counts.push_back(std::atoll(count.c_str()));
         } else if (std::strcmp(argv[i], "--paths") == 0 && has_value)
             settings.path_names = split_at_commas(argv[++i]);
-        else {
-            std::fprintf(stderr,
-                         "usage: %s [--reference-up-to DIGITS] [--every-path-up-to DIGITS] [--digits N,N,...] "
-                         "[--paths NAME,NAME,...]\n",
-                         argv[0]);
-            std::exit(2);
-        }
+        else
+            exit_with_usage(argv[0], "[--reference-up-to DIGITS] [--every-path-up-to DIGITS] [--digits N,N,...] "
+                                     "[--paths NAME,NAME,...]");
     }
     return settings;
 }

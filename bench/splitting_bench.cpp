@@ -61,11 +61,8 @@ Settings read_settings(int argc, char** argv)
                     if (name == engine_path_name(path))
                         settings.series_paths.push_back(path);
         } else {
-            std::fprintf(stderr,
-                         "usage: %s [--digits N,N,...] [--series-up-to DIGITS] [--straightforward-up-to DIGITS] "
-                         "[--series-paths NAME,...]\n",
-                         argv[0]);
-            std::exit(2);
+            exit_with_usage(argv[0], "[--digits N,N,...] [--series-up-to DIGITS] [--straightforward-up-to DIGITS] "
+                                     "[--series-paths NAME,...]");
         }
     }
     return settings;

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <iostream>
 #include <regex>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -207,30 +206,15 @@ TEST(EndToEnd, AFileSizeLimitMidWriteLeavesTheOldResultWhole)
 
 TEST(EndToEnd, AFullDiskLeavesTheOldResultWhole)
 {
-    TempDir dir;
-    const std::string disk = dir.file("disk");
-    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
-    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") != 0)
+    const SmallDisk disk(old_result);
+    if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN): full-disk case not run";
-    {
-        const std::string old_path = disk + "/Out.txt";
-        FILE* old_file = std::fopen(old_path.c_str(), "w");
-        std::fputs(old_result.c_str(), old_file);
-        std::fclose(old_file);
-
-        const ProcessResult run = run_pi(disk, "5000\n");
-        EXPECT_NE(run.exit_status, 0);
-        EXPECT_NE(run.errors.find("No space left on device"), std::string::npos) << run.errors;
-        EXPECT_EQ(run.output, "Enter accuracy: ");
-
-        FILE* survivor = std::fopen(old_path.c_str(), "r");
-        char buffer[256] = {};
-        const size_t length = std::fread(buffer, 1, sizeof buffer, survivor);
-        std::fclose(survivor);
-        EXPECT_EQ(std::string(buffer, length), old_result);
-        EXPECT_EQ(rmdir((disk + "/Out.txt").c_str()), -1) << "still a file";
-    }
-    umount(disk.c_str());
+    const ProcessResult run = run_pi(disk.path(), "5000\n");
+    EXPECT_NE(run.exit_status, 0);
+    EXPECT_NE(run.errors.find("No space left on device"), std::string::npos) << run.errors;
+    EXPECT_EQ(run.output, "Enter accuracy: ");
+    EXPECT_EQ(read_file(disk.path() + "/Out.txt"), old_result);
+    EXPECT_EQ(rmdir((disk.path() + "/Out.txt").c_str()), -1) << "still a file";
 }
 
 TEST(EndToEnd, AReportThatCannotBePrintedIsNotASuccess)

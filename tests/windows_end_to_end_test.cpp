@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <optional>
 #include <regex>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -191,34 +190,16 @@ TEST_F(WindowsProgram, ASuccessfulRunReplacesALongerOldResultCompletely)
 
 TEST_F(WindowsProgram, AFullDiskLeavesTheOldResultWhole)
 {
-    TempDir dir;
-    const std::string disk = dir.file("disk");
-    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
-    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") != 0)
+    const SmallDisk disk(old_result);
+    if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN): full-disk case not run";
-    {
-        const std::string old_path = disk + "/Out.txt";
-        std::FILE* old_file = std::fopen(old_path.c_str(), "w");
-        std::fputs(old_result.c_str(), old_file);
-        std::fclose(old_file);
-
-        const ProcessResult result = run("5000\n", disk);
-        EXPECT_EQ(result.exit_status, 1);
-        EXPECT_EQ(result.output, "Enter accuracy: ");
-        EXPECT_NE(result.errors.find("pi: cannot write Out.txt."), std::string::npos) << result.errors;
-        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
-
-        std::vector<std::string> left;
-        for (const auto& entry : std::filesystem::directory_iterator(disk))
-            left.push_back(entry.path().filename().string());
-        EXPECT_EQ(left, std::vector<std::string>{"Out.txt"}) << "a temporary file was left behind";
-        std::FILE* survivor = std::fopen(old_path.c_str(), "rb");
-        char buffer[256] = {};
-        const size_t length = std::fread(buffer, 1, sizeof buffer, survivor);
-        std::fclose(survivor);
-        EXPECT_EQ(std::string(buffer, length), old_result);
-    }
-    umount(disk.c_str());
+    const ProcessResult result = run("5000\n", disk.path());
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.output, "Enter accuracy: ");
+    EXPECT_NE(result.errors.find("pi: cannot write Out.txt."), std::string::npos) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+    EXPECT_EQ(directory_entries(disk.path()), std::vector<std::string>{"Out.txt"}) << "a temporary file was left behind";
+    EXPECT_EQ(read_file(disk.path() + "/Out.txt"), old_result);
 }
 
 TEST_F(WindowsProgram, HundredsOfThousandsOfDigitsAreTrueOnTheVectorPathWithThreads)

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -31,10 +33,7 @@ void TempDir::write(const std::string& name, const std::string& contents) const
 
 std::string TempDir::read(const std::string& name) const
 {
-    std::ifstream in(file(name), std::ios::binary);
-    std::stringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
+    return read_file(file(name));
 }
 
 bool TempDir::exists(const std::string& name) const
@@ -44,9 +43,36 @@ bool TempDir::exists(const std::string& name) const
 
 std::vector<std::string> TempDir::entries() const
 {
+    return directory_entries(path_);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+std::vector<std::string> directory_entries(const std::string& path)
+{
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_))
+    for (const auto& entry : fs::directory_iterator(path))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+SmallDisk::SmallDisk(const std::string& old_result) : path_(outer_.file("disk"))
+{
+    if (mkdir(path_.c_str(), 0755) != 0 || mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=8k") != 0)
+        return;
+    mounted_ = true;
+    std::ofstream(path_ + "/Out.txt", std::ios::binary) << old_result;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (mounted_)
+        umount(path_.c_str());
 }

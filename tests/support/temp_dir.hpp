@@ -22,3 +22,28 @@ public:
 private:
     std::string path_;
 };
+
+// The whole file at path, or "" if it cannot be read.
+std::string read_file(const std::string& path);
+
+// Every name in the directory at path, sorted.
+std::vector<std::string> directory_entries(const std::string& path);
+
+// An 8 KiB tmpfs in a fresh directory, holding Out.txt with the contents
+// given, for runs that fill the disk; unmounted at the end. Mounting needs
+// CAP_SYS_ADMIN: where it is refused, mounted() is false.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& old_result);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& path() const { return path_; }
+
+private:
+    TempDir outer_;
+    std::string path_;
+    bool mounted_ = false;
+};
