@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,40 @@ TEST(Splitting, QuotientIsWithinOneOfTheExactQuotient)
         BigInteger found = finish_quotient(std::move(numerator_copy), prepared);
         mpz_sub(found, found, exact);
         EXPECT_LE(mpz_cmpabs_ui(found, 1), 0) << "trial " << trial;
+    }
+    gmp_randclear(state);
+}
+
+TEST(Splitting, DivisionInHalvesIsTheExactFloor)
+{
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, 13);
+    // Quotients of no bits, of one, odd and even counts, and long enough
+    // for GMP's divide-and-conquer and Newton divisions; remainders of 0,
+    // D - 1 and anything.
+    for (const auto& [dividend_bits, divisor_bits] : {std::pair{0, 5}, {3, 7}, {7, 7}, {8, 7}, {64, 63}, {65, 1},
+                                                     {1000, 999}, {3001, 1500}, {200000, 100000}, {400001, 200000}}) {
+        for (int shape = 0; shape < 3; ++shape) {
+            BigInteger divisor, dividend;
+            mpz_urandomb(divisor, state, divisor_bits);
+            mpz_setbit(divisor, divisor_bits - 1);
+            mpz_urandomb(dividend, state, dividend_bits);
+            if (shape > 0) {
+                // A multiple of the divisor, or one short of the next.
+                mpz_fdiv_q(dividend, dividend, divisor);
+                mpz_mul(dividend, dividend, divisor);
+                if (shape == 2) {
+                    mpz_add(dividend, dividend, divisor);
+                    mpz_sub_ui(dividend, dividend, 1);
+                }
+            }
+            BigInteger expected, found, dividend_copy;
+            mpz_fdiv_q(expected, dividend, divisor);
+            mpz_set(dividend_copy, dividend);
+            divide_in_halves(found, std::move(dividend_copy), divisor);
+            EXPECT_EQ(mpz_cmp(found, expected), 0) << dividend_bits << " by " << divisor_bits << " bits, shape " << shape;
+        }
     }
     gmp_randclear(state);
 }

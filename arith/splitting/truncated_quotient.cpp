@@ -17,12 +17,15 @@ namespace {
 
 constexpr int64_t GUARD_BITS = 64;
 
+// GMP keeps an integer's limbs when it gets shorter.
+void shrink_to_fit(BigInteger& value) { mpz_realloc2(value, static_cast<mp_bitcnt_t>(value.bits() + 64)); }
+
 // value <- floor(value / 2^s), kept to about precision_bits; returns s.
 int64_t cut_in_place(BigInteger& value, int64_t precision_bits)
 {
     const int64_t shift = value.bits() > precision_bits ? value.bits() - precision_bits : 0;
     mpz_tdiv_q_2exp(value, value, static_cast<mp_bitcnt_t>(shift));
-    mpz_realloc2(value, static_cast<mp_bitcnt_t>(value.bits() + 64));
+    shrink_to_fit(value);
     return shift;
 }
 
@@ -36,6 +39,33 @@ void shift_by(BigInteger& value, int64_t shift)
 
 }  // namespace
 
+// With A = A_hi 2^k + A_lo and A_hi = q1 D + r1, 0 <= r1 < D,
+//     A / D = q1 2^k + (r1 2^k + A_lo) / D,
+// and q1 2^k is an integer, so floor(A / D) = q1 2^k + floor((r1 2^k + A_lo) / D).
+// GMP's division of 2n by n bits holds scratch of several times n bits at
+// once; each half divides 3n/2 by n bits for n/2 quotient bits, and holds
+// well under half of it.
+void divide_in_halves(BigInteger& quotient, BigInteger dividend, const BigInteger& divisor)
+{
+    const int64_t quotient_bits = dividend.bits() - divisor.bits() + 1;
+    const auto low_bits = static_cast<mp_bitcnt_t>(quotient_bits > 0 ? quotient_bits / 2 : 0);
+    BigInteger low;
+    mpz_tdiv_r_2exp(low, dividend, low_bits);
+    BigInteger& high = dividend;
+    mpz_tdiv_q_2exp(high, high, low_bits);
+    shrink_to_fit(high);
+    BigInteger high_quotient;
+    mpz_tdiv_q(high_quotient, high, divisor);
+    mpz_submul(high, high_quotient, divisor);
+    mpz_mul_2exp(high, high, low_bits);
+    mpz_add(high, high, low);
+    low.release();
+    mpz_tdiv_q(quotient, high, divisor);
+    high.release();
+    mpz_mul_2exp(high_quotient, high_quotient, low_bits);
+    mpz_add(quotient, quotient, high_quotient);
+}
+
 PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multiplier, int64_t two_exponent,
                                   int64_t quotient_bits)
 {
@@ -45,10 +75,10 @@ PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multipli
     prepared.divisor_shift = cut_in_place(divisor, precision);
     // M 2^c >= 2^(bits(M) - 1 + c) and D' < 2^bits(D'), so F >= 2^(prec - 1).
     prepared.factor_shift = precision + divisor.bits() - multiplier.bits();
-    BigInteger& factor = prepared.factor;
-    mpz_set(factor, multiplier);
-    shift_by(factor, prepared.factor_shift);
-    mpz_tdiv_q(factor, factor, divisor);
+    BigInteger dividend;
+    mpz_set(dividend, multiplier);
+    shift_by(dividend, prepared.factor_shift);
+    divide_in_halves(prepared.factor, std::move(dividend), divisor);
     prepared.two_exponent = two_exponent;
     prepared.quotient_bits = quotient_bits;
     return prepared;

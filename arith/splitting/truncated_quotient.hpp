@@ -24,3 +24,7 @@ PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multipli
 // An integer less than 1 + 2^-61 away from Y = numerator * M * 2^E / D.
 // numerator is taken over and freed once cut.
 BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared);
+
+// quotient <- floor(dividend / divisor) for divisor > 0 <= dividend, with
+// less scratch memory than one division.
+void divide_in_halves(BigInteger& quotient, BigInteger dividend, const BigInteger& divisor);
