@@ -8,7 +8,15 @@
 #include <cstdlib>
 #include <mutex>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
+
+#ifdef __GLIBC__
+constexpr int MMAP_THRESHOLD_BYTES = 1 << 20;
+#endif
 
 void write_failure_and_exit(size_t bytes_requested)
 {
@@ -55,7 +63,18 @@ void set_big_integer_allocation_failure(BigIntegerAllocationFailure handler)
 void install_big_integer_memory()
 {
     static std::once_flag installed;
-    std::call_once(installed, [] { mp_set_memory_functions(allocate, reallocate, release); });
+    std::call_once(installed, [] {
+#ifdef __GLIBC__
+        // glibc raises its mmap threshold each time a mapped block is freed,
+        // until the big integers' blocks of many megabytes come from the
+        // heap, where a hole freed between live blocks cannot go back to the
+        // system and the peak grows with the fragments. A fixed threshold
+        // keeps every block of a mebibyte or more mapped, returned to the
+        // system when freed.
+        mallopt(M_MMAP_THRESHOLD, MMAP_THRESHOLD_BYTES);
+#endif
+        mp_set_memory_functions(allocate, reallocate, release);
+    });
 }
 
 void big_integer_failure_message(size_t bytes_requested, char* buffer, size_t buffer_size)
