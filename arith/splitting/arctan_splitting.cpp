@@ -16,7 +16,7 @@ namespace {
 // fits a word with room for the leaf's factors (see leaf()).
 constexpr int64_t LEAF_TERMS = 32;
 // Ranges this long hand their halves to two threads when one is free, and
-// their merges' products too; below, a thread costs more than it saves.
+// the two sides of their merges too; below, a thread costs more than it saves.
 constexpr int64_t FORK_TERMS = int64_t{1} << 13;
 // The two top levels' powers of y are used once or twice each; they are
 // made when needed rather than held for the whole run.
@@ -60,6 +60,17 @@ ArctanSplitting::ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers&
         ++y_twos_;
     }
     cache_powers();
+}
+
+template <class First, class Second>
+void ArctanSplitting::in_parallel(int64_t length, First&& first, Second&& second)
+{
+    if (length >= FORK_TERMS) {
+        slots_.fork_join(first, second);
+    } else {
+        first();
+        second();
+    }
 }
 
 void ArctanSplitting::cache_powers()
@@ -163,18 +174,29 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     }
     BigInteger& left_large = left.large_primes;
     BigInteger& right_large = right.large_primes;
-    mpz_divexact(left_large, left_large, product_of(left_stripped));
-    mpz_divexact(right_large, right_large, product_of(right_stripped));
-    const BigInteger left_factor_rest = product_of(left_missing);    // L / L1 = P2' * this
-    const BigInteger right_factor_rest = product_of(right_missing);  // L / L2 = P1' * this
+    BigInteger left_factor_rest, right_factor_rest;  // L / L1 = P2' * left rest, L / L2 = P1' * right rest
+    BigInteger power_scratch;
+    const BigInteger* power = nullptr;
+    auto strip_left = [&] {
+        mpz_divexact(left_large, left_large, product_of(left_stripped));
+        left_factor_rest = product_of(left_missing);
+    };
+    auto strip_right = [&] {
+        mpz_divexact(right_large, right_large, product_of(right_stripped));
+        right_factor_rest = product_of(right_missing);
+        power = &odd_power(right_length, power_scratch);
+    };
+    in_parallel(length, strip_left, strip_right);
 
     SplitSum whole;
-    BigInteger power_scratch;
-    const BigInteger& power = odd_power(right_length, power_scratch);
-    // T1 * (P2' * rest) * y_odd^len2, the smaller factors first.
-    BigInteger left_factor;
-    multiply_three(left_factor, right_large, left_factor_rest, power);
     BigInteger right_term;
+    auto left_part = [&] {
+        // T1 * (P2' * rest) * y_odd^len2, the smaller factors first.
+        BigInteger factor;
+        multiply_three(factor, right_large, left_factor_rest, *power);
+        mpz_mul(whole.numerator, left.numerator, factor);
+        left.numerator.release();
+    };
     auto right_part = [&] {
         BigInteger factor;
         mpz_mul(factor, left_large, right_factor_rest);
@@ -182,13 +204,7 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         right.numerator.release();
         mpz_mul(whole.large_primes, left_large, right_large);
     };
-    if (length >= FORK_TERMS) {
-        slots_.fork_join([&] { mpz_mul(whole.numerator, left.numerator, left_factor); }, right_part);
-    } else {
-        mpz_mul(whole.numerator, left.numerator, left_factor);
-        right_part();
-    }
-    left_factor.release();
+    in_parallel(length, left_part, right_part);
     mpz_mul_2exp(whole.numerator, whole.numerator, static_cast<mp_bitcnt_t>(y_twos_ * right_length));
     mpz_add(whole.numerator, whole.numerator, right_term);
     if (progress_ != nullptr)
@@ -203,14 +219,7 @@ SplitSum ArctanSplitting::sum(int64_t begin, int64_t end)
         return leaf(begin, end);
     const int64_t middle = split_point(begin, end);
     SplitSum left, right;
-    auto sum_left = [&] { left = sum(begin, middle); };
-    auto sum_right = [&] { right = sum(middle, end); };
-    if (end - begin >= FORK_TERMS) {
-        slots_.fork_join(sum_left, sum_right);
-    } else {
-        sum_left();
-        sum_right();
-    }
+    in_parallel(end - begin, [&] { left = sum(begin, middle); }, [&] { right = sum(middle, end); });
     return merge(begin, middle, end, std::move(left), std::move(right));
 }
 

@@ -49,6 +49,9 @@ public:
 private:
     SplitSum leaf(int64_t begin, int64_t end);
     SplitSum merge(int64_t begin, int64_t middle, int64_t end, SplitSum left, SplitSum right);
+    // first and second side by side over a range long enough to share.
+    template <class First, class Second>
+    void in_parallel(int64_t length, First&& first, Second&& second);
     void cache_powers();
     // y^exponent, or a copy made on the spot where it is not cached.
     const BigInteger& odd_power(int64_t exponent, BigInteger& scratch) const;
