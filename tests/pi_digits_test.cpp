@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -27,10 +29,11 @@ std::string decimals_of(const PiLimbs& pi, int32_t limb_count)
     return decimals;
 }
 
-PiLimbs pi_with_guard(int32_t limb_count, int32_t initial_guard)
+PiLimbs pi_with_guard(int32_t limb_count, int32_t initial_guard, std::optional<Engine> engine = {})
 {
     PiOptions options;
     options.initial_guard_limbs = initial_guard;
+    options.engine = engine;
     return compute_pi(limb_count, options);
 }
 
@@ -73,8 +76,14 @@ TEST(PiDigits, NarrowGuardsWidenUntilTheDigitsAreCertain)
 
 TEST(PiDigits, CutsJustBeforeRunsOfNinesOrZerosAreNeverGuessed)
 {
-    // Find cuts at a limb boundary followed by 0000 or 9999 in the reference:
-    // there a two-limb guard sits within the error bound of a carry or borrow.
+    // Find cuts at a limb boundary followed by 0000 or 9999 in the reference.
+    // There the guard sits within the error bound of a carry or borrow and
+    // must widen: for the series engine a two-limb guard (its bound passes a
+    // whole limb), for binary splitting a one-limb guard (its bound is a few
+    // units of the last limb).
+    std::vector<std::pair<Engine, int32_t>> engine_guards{{Engine::series, 2}};
+    if (splitting_engine_built())
+        engine_guards.emplace_back(Engine::splitting, 1);
     const std::string& decimals = reference_decimals();
     int found = 0;
     for (size_t cut = 4; cut + 8 < 40000 && found < 6; cut += 4) {
@@ -83,9 +92,12 @@ TEST(PiDigits, CutsJustBeforeRunsOfNinesOrZerosAreNeverGuessed)
             continue;
         ++found;
         const int32_t limb_count = static_cast<int32_t>(cut / 4 + 1);
-        const PiLimbs pi = pi_with_guard(limb_count, 2);
-        EXPECT_GT(pi.guard_limbs, 2) << "cut after decimal " << cut;
-        expect_true_digits(limb_count, 2);
+        for (const auto& [engine, guard] : engine_guards) {
+            const PiLimbs pi = pi_with_guard(limb_count, guard, engine);
+            EXPECT_GT(pi.guard_limbs, guard) << "cut after decimal " << cut << ", engine " << int(engine);
+            const size_t decimal_count = size_t(limb_count - 1) * LIMB_DIGITS;
+            EXPECT_EQ(decimals_of(pi, limb_count), decimals.substr(0, decimal_count)) << "cut after decimal " << cut;
+        }
     }
     EXPECT_GT(found, 0);
 }

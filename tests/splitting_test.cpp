@@ -9,6 +9,7 @@
 #include "splitting/arctan_splitting.hpp"
 #include "splitting/big_integer_memory.hpp"
 #include "splitting/decimal_limbs.hpp"
+#include "splitting/fraction_limbs.hpp"
 #include "splitting/splitting.hpp"
 #include "splitting/truncated_quotient.hpp"
 
@@ -75,6 +76,16 @@ std::vector<int32_t> pi_limbs(int32_t limb_count, Engine engine, int32_t cpus)
     PiLimbs pi = compute_pi(limb_count, options);
     pi.limbs.resize(limb_count);
     return pi.limbs;
+}
+
+// value in decimal, with leading zeros to fill limb_count limbs.
+std::string padded_digits(const BigInteger& value, int32_t limb_count)
+{
+    std::string digits(size_t(limb_count) * LIMB_DIGITS + 2, '\0');
+    mpz_get_str(digits.data(), 10, value);
+    digits.resize(digits.find('\0'));
+    digits.insert(0, size_t(limb_count) * LIMB_DIGITS - digits.size(), '0');
+    return digits;
 }
 
 }  // namespace
@@ -221,15 +232,75 @@ TEST(Splitting, DecimalLimbsMatchGmpsConversion)
                 mpz_sub_ui(value, bound, 1);  // every digit 9
             else
                 mpz_tdiv_q_ui(value, bound, 10001);  // leading zero limbs
-            std::string digits(size_t(limb_count) * LIMB_DIGITS + 2, '\0');
-            mpz_get_str(digits.data(), 10, value);
-            digits.resize(digits.find('\0'));
-            digits.insert(0, size_t(limb_count) * LIMB_DIGITS - digits.size(), '0');
+            const std::string digits = padded_digits(value, limb_count);
             for (int32_t threads : {1, 2}) {
                 TaskSlots slots(threads);
                 std::vector<int32_t> limbs(limb_count, -1);
                 decimal_limbs(value, limb_count, limbs.data(), slots);
                 EXPECT_EQ(limb_digits(limbs), digits) << limb_count << " limbs, shape " << shape << ", " << threads << " threads";
+            }
+        }
+    }
+    gmp_randclear(state);
+}
+
+TEST(Splitting, FractionLimbsAreTheExactFloor)
+{
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    gmp_randseed_ui(state, 17);
+    for (int32_t limb_count : {1, 2, 3, 2047, 2048, 2049, 4097, 70001}) {
+        const int64_t bits = fraction_bits_for(limb_count);
+        BigInteger limb_power;  // 10000^limb_count
+        mpz_ui_pow_ui(limb_power, LIMB_BASE, static_cast<unsigned long>(limb_count));
+        EXPECT_LE(limb_power.bits() + 64, bits) << limb_count << " limbs: 10000^c < 2^(B - 64)";
+        std::vector<BigInteger> fractions;
+        auto add = [&](auto&& make) {
+            fractions.emplace_back();
+            make(fractions.back());
+        };
+        add([&](BigInteger& f) { mpz_urandomb(f, state, static_cast<mp_bitcnt_t>(bits)); });
+        add([&](BigInteger& f) { f.assign(0); });
+        add([&](BigInteger& f) { mpz_setbit(f, static_cast<mp_bitcnt_t>(bits - 1)); });  // 1/2: zeros throughout
+        add([&](BigInteger& f) {  // just below 1/2
+            mpz_setbit(f, static_cast<mp_bitcnt_t>(bits - 1));
+            mpz_sub_ui(f, f, 1);
+        });
+        add([&](BigInteger& f) {  // just below 1: nines throughout
+            mpz_setbit(f, static_cast<mp_bitcnt_t>(bits));
+            mpz_sub_ui(f, f, 1);
+        });
+        // Within 2^-B of a number of j limbs, for j the split points: the
+        // fractional part there is too close to an integer to call.
+        for (int32_t j = 1; j < limb_count; j *= 2) {
+            for (int side = 0; side < 2; ++side) {
+                add([&](BigInteger& f) {
+                    BigInteger power;
+                    mpz_ui_pow_ui(power, LIMB_BASE, static_cast<unsigned long>(j));
+                    mpz_urandomm(f, state, power);
+                    mpz_mul_2exp(f, f, static_cast<mp_bitcnt_t>(bits));
+                    if (side == 0)
+                        mpz_cdiv_q(f, f, power);
+                    else {
+                        mpz_fdiv_q(f, f, power);
+                        if (f.sign() > 0)
+                            mpz_sub_ui(f, f, 1);
+                    }
+                });
+            }
+        }
+        const std::vector<BigInteger> powers = decimal_split_powers(limb_count);
+        for (size_t shape = 0; shape < fractions.size(); ++shape) {
+            BigInteger exact;
+            mpz_mul(exact, fractions[shape], limb_power);
+            mpz_fdiv_q_2exp(exact, exact, static_cast<mp_bitcnt_t>(bits));
+            const std::string digits = padded_digits(exact, limb_count);
+            for (int32_t threads : {1, 2}) {
+                TaskSlots slots(threads);
+                std::vector<int32_t> limbs(limb_count, -1);
+                fraction_limbs(fractions[shape], limb_count, limbs.data(), powers, slots);
+                EXPECT_EQ(limb_digits(limbs), digits)
+                    << limb_count << " limbs, shape " << shape << ", " << threads << " threads";
             }
         }
     }

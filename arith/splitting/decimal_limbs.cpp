@@ -19,35 +19,13 @@ struct Conversion {
     const std::vector<BigInteger>& powers;  // powers[j] = 10000^(2^j)
     TaskSlots& slots;
 
-    void leaf(const BigInteger& value, int32_t count, int32_t* limbs) const
-    {
-        std::string digits(size_t(count) * LIMB_DIGITS + 2, '\0');
-        mpz_get_str(digits.data(), 10, value);
-        const size_t length = digits.find('\0');
-        require_bound(value.sign() >= 0 && length <= size_t(count) * LIMB_DIGITS, "value within its limbs");
-        // Right-aligned: the missing leading digits are zeros.
-        const size_t padding = size_t(count) * LIMB_DIGITS - (value.sign() == 0 ? 0 : length);
-        for (int32_t limb = 0; limb < count; ++limb) {
-            int32_t group = 0;
-            for (int32_t digit = 0; digit < LIMB_DIGITS; ++digit) {
-                const size_t position = size_t(limb) * LIMB_DIGITS + digit;
-                group = group * 10 + (position < padding ? 0 : digits[position - padding] - '0');
-            }
-            limbs[limb] = group;
-        }
-    }
-
     void convert(const BigInteger& value, int32_t count, int32_t* limbs)
     {
         if (count <= LEAF_LIMBS) {
-            leaf(value, count, limbs);
+            small_decimal_limbs(value, count, limbs);
             return;
         }
-        // The power of two nearest half the count, so that the halves'
-        // conversions (on two threads) take about the same time.
-        size_t level = 0;
-        while ((int64_t{3} << level) < count)
-            ++level;
+        const size_t level = split_level(count);
         const int32_t low_count = int32_t{1} << level;
         BigInteger high, low;
         mpz_tdiv_qr(high, low, value, powers[level]);
@@ -63,6 +41,32 @@ struct Conversion {
 };
 
 }  // namespace
+
+size_t split_level(int32_t count)
+{
+    size_t level = 0;
+    while ((int64_t{3} << level) < count)
+        ++level;
+    return level;
+}
+
+void small_decimal_limbs(const BigInteger& value, int32_t count, int32_t* limbs)
+{
+    std::string digits(size_t(count) * LIMB_DIGITS + 2, '\0');
+    mpz_get_str(digits.data(), 10, value);
+    const size_t length = digits.find('\0');
+    require_bound(value.sign() >= 0 && length <= size_t(count) * LIMB_DIGITS, "value within its limbs");
+    // Right-aligned: the missing leading digits are zeros.
+    const size_t padding = size_t(count) * LIMB_DIGITS - (value.sign() == 0 ? 0 : length);
+    for (int32_t limb = 0; limb < count; ++limb) {
+        int32_t group = 0;
+        for (int32_t digit = 0; digit < LIMB_DIGITS; ++digit) {
+            const size_t position = size_t(limb) * LIMB_DIGITS + digit;
+            group = group * 10 + (position < padding ? 0 : digits[position - padding] - '0');
+        }
+        limbs[limb] = group;
+    }
+}
 
 std::vector<BigInteger> decimal_split_powers(int32_t limb_count)
 {

@@ -4,6 +4,7 @@
 #include "big_integer.hpp"
 #include "task_slots.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 #include <vector>
@@ -12,11 +13,20 @@
 // depend on the size alone and can be made before the value is known.
 std::vector<BigInteger> decimal_split_powers(int32_t limb_count);
 
+// Where a conversion of count > 1 limbs splits them: at 2^j limbs from one
+// end, the power of two nearest half the count (count / 3 <= 2^j < 2 count / 3),
+// so that the two sides, converted on two threads, take about the same time.
+size_t split_level(int32_t count);
+
 // limbs[0 .. limb_count) <- value in base 10000, most significant first;
 // value must lie in [0, 10000^limb_count). powers as decimal_split_powers
 // gives them for limb_count.
 void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, const std::vector<BigInteger>& powers,
                    TaskSlots& slots);
+
+// The same for a short value, by GMP's own conversion: its cost grows with
+// the square of count.
+void small_decimal_limbs(const BigInteger& value, int32_t count, int32_t* limbs);
 
 // The same, making the powers first.
 void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, TaskSlots& slots);

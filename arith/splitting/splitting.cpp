@@ -8,6 +8,7 @@
 #include "decimal_limbs.hpp"
 #include "engine_choice.hpp"
 #include "exactness.hpp"
+#include "fraction_limbs.hpp"
 #include "gauss_formula.hpp"
 #include "limb.hpp"
 #include "truncated_quotient.hpp"
@@ -26,11 +27,25 @@ constexpr size_t SERIES_COUNT = std::size(TERM_TABLE);
 // 0.0041 s on two threads; 2,501 limbs 0.0019 s alone, 0.0020 s on two.
 constexpr int32_t THREADED_LIMB_COUNT = 5000;
 
-// Each series' quotient is within 1 + 2^-61 of 10^E S, and S is within
-// 1 / x^3 units of arctan(1/x); so each is less than 2 units from
-// 10^E arctan(1/x), and pi = 4 sum c_i arctan(1/x_i) is within
-// 4 * sum |c_i| * 2 units.
-constexpr int64_t QUOTIENT_ERROR_UNITS = 2;
+// With N limbs, E = 4 (N - 1) and B = fraction_bits_for(N), each series' sum
+// S_i is within 10^-E / x_i^3 of arctan(1/x_i) (the tail it leaves off), and
+// its quotient Q_i within 1 + 2^-61 < 2 of 2^B S_i. So W = sum 4 c_i Q_i is
+// within 200 + 2^B 10^-E tau of 2^B pi, tau = 4 sum |c_i| / x_i^3 being the
+// tails' weight, and F = floor(W / 10000) within 1 + 200 / 10000 +
+// 2^B 10^-(E+4) tau of 2^B pi / 10000. The limbs are floor(F 10000^N / 2^B),
+// exactly, and 10000^N = 10^(E+4) < 2^(B-64): F 10000^N / 2^B is within
+// 1.02 * 2^-64 + tau < 1/100 of pi 10^E, and the limbs less than 1 + 1/100
+// units from it.
+constexpr int64_t ERROR_BOUND_UNITS = 2;
+constexpr double TAIL_WEIGHT_LIMIT = 0.0099;
+
+double tail_weight()
+{
+    double weight = 0;
+    for (const FormulaTerm& term : TERM_TABLE)
+        weight += 4.0 * std::abs(term.coefficient) / std::pow(double(term.x), 3);
+    return weight;
+}
 
 int64_t decimal_exponent(int32_t limb_count) { return int64_t{LIMB_DIGITS} * (limb_count - 1); }
 
@@ -75,10 +90,8 @@ int32_t splitting_threads(int32_t limb_count, int32_t cpus)
 
 int64_t splitting_error_bound()
 {
-    int64_t weight = 0;
-    for (const FormulaTerm& term : TERM_TABLE)
-        weight += std::abs(term.coefficient);
-    return 4 * weight * QUOTIENT_ERROR_UNITS;
+    require_bound(tail_weight() < TAIL_WEIGHT_LIMIT, "splitting tails below 1/100 of a limb");
+    return ERROR_BOUND_UNITS;
 }
 
 int64_t splitting_bytes_needed(int32_t limb_count)
@@ -101,10 +114,9 @@ int64_t splitting_progress_total(int32_t limb_count)
 void gauss_formula_splitting(int32_t limb_count, int32_t* total, const SplittingOptions& options)
 {
     install_big_integer_memory();
-    const int64_t exponent = decimal_exponent(limb_count);
-    // S < 1 / x <= 1/2, so 10^E S < 2^(E log2 10 - 1); two bits spare cover
-    // the rounding of the logarithm.
-    const int64_t quotient_bits = static_cast<int64_t>(std::ceil(double(exponent) * std::log2(10.0))) + 2;
+    // Each quotient is a binary fraction of fraction_bits bits: S < 1 / x <= 1/2,
+    // so 2^B S + 2 < 2^B.
+    const int64_t fraction_bits = fraction_bits_for(limb_count);
     int64_t most_terms = 0;
     for (size_t index = 0; index < SERIES_COUNT; ++index)
         most_terms = std::max(most_terms, series_terms(index, limb_count));
@@ -113,22 +125,19 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     std::atomic<int64_t>* const progress = options.progress;
 
     // The divisors are known before the sums: each series' sum is
-    // T / (Lambda(2K-1) x^(2K-1)), and 10^E = 5^E 2^E. So, while one thread
+    // T / (Lambda(2K-1) x^(2K-1)). So, while one thread
     // sums a series, the other finishes the series before it, weighing it
     // into pi, and prepares this one's divisor. Each divisor is prepared
     // only when its series is next, and each quotient finished as soon as
     // its series is summed, so that at most two of the big factors are held
     // at once and never two finishes, whose scratch is the largest of the run.
-    BigInteger five_power;
-    mpz_ui_pow_ui(five_power, 5, static_cast<unsigned long>(exponent));
+    const BigInteger one(1);
     PreparedQuotient prepared[SERIES_COUNT];
     auto prepare = [&](size_t index) {
         SeriesDenominator denominator =
             arctan_splitting_denominator(TERM_TABLE[index].x, series_terms(index, limb_count), list);
-        prepared[index] = prepare_quotient(std::move(denominator.odd_part), five_power,
-                                           exponent - denominator.two_exponent, quotient_bits);
-        if (index + 1 == SERIES_COUNT)
-            five_power.release();
+        prepared[index] = prepare_quotient(std::move(denominator.odd_part), one,
+                                           fraction_bits - denominator.two_exponent, fraction_bits);
         advance(progress, prepare_cost(index, limb_count));
     };
     BigInteger numerators[SERIES_COUNT];
@@ -144,22 +153,14 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
         add_multiple_small(pi, quotient, uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
         advance(progress, finish_cost(index, limb_count));
     };
-    // The powers the conversion to limbs divides by are made beside the
+    // The powers the conversion to limbs multiplies by are made beside the
     // last finish.
     std::vector<BigInteger> decimal_powers;
     slots.fork_join([&] { prepare(0); }, [&] { sum(0); });
     for (size_t index = 0; index + 1 < SERIES_COUNT; ++index)
         slots.fork_join([&] { finish(index); prepare(index + 1); }, [&] { sum(index + 1); });
     slots.fork_join([&] { finish(SERIES_COUNT - 1); }, [&] { decimal_powers = decimal_split_powers(limb_count); });
-    // pi 10^E lies in [0, 10^(E+4)); where the error bound reaches past
-    // either end (one or two limbs), the nearer end is closer to pi.
-    BigInteger limit;
-    mpz_ui_pow_ui(limit, 10, static_cast<unsigned long>(exponent + LIMB_DIGITS));
-    if (pi.sign() < 0)
-        pi.assign(0);
-    if (mpz_cmp(pi, limit) >= 0)
-        mpz_sub_ui(pi, limit, 1);
-    limit.release();
-    decimal_limbs(pi, limb_count, total, decimal_powers, slots);
+    mpz_tdiv_q_ui(pi, pi, LIMB_BASE);
+    fraction_limbs(pi, limb_count, total, decimal_powers, slots);
     advance(progress, conversion_cost(limb_count));
 }
