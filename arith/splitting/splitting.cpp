@@ -1,6 +1,6 @@
 // The three series and the divisor side of their quotients side by side,
-// the quotients weighed into one integer, and that integer written out as
-// limbs.
+// the quotients weighed into one binary fraction, and that fraction written
+// out as limbs.
 #include "splitting.hpp"
 
 #include "arctan_splitting.hpp"
@@ -97,7 +97,7 @@ int64_t splitting_error_bound()
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
     // Measured with /usr/bin/time -v at 10 and 100 million digits: a peak of
-    // 6.1 and 5.6 bytes a digit beyond total (7.1 and 6.6 in all), the most
+    // 6.0 and 5.4 bytes a digit beyond total (7.0 and 6.4 in all), the most
     // of it GMP's scratch for the products of the top merges and finishes.
     return 7 * decimal_exponent(limb_count) + (int64_t{32} << 20);
 }
@@ -125,19 +125,18 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     std::atomic<int64_t>* const progress = options.progress;
 
     // The divisors are known before the sums: each series' sum is
-    // T / (Lambda(2K-1) x^(2K-1)). So, while one thread
-    // sums a series, the other finishes the series before it, weighing it
-    // into pi, and prepares this one's divisor. Each divisor is prepared
+    // T / (Lambda(2K-1) x^(2K-1)). So, while one thread sums a series, the
+    // other finishes the series before it, weighing it into pi, and prepares
+    // this one's divisor. Each divisor is prepared
     // only when its series is next, and each quotient finished as soon as
     // its series is summed, so that at most two of the big factors are held
     // at once and never two finishes, whose scratch is the largest of the run.
-    const BigInteger one(1);
     PreparedQuotient prepared[SERIES_COUNT];
     auto prepare = [&](size_t index) {
         SeriesDenominator denominator =
             arctan_splitting_denominator(TERM_TABLE[index].x, series_terms(index, limb_count), list);
-        prepared[index] = prepare_quotient(std::move(denominator.odd_part), one,
-                                           fraction_bits - denominator.two_exponent, fraction_bits);
+        prepared[index] =
+            prepare_quotient(std::move(denominator.odd_part), fraction_bits - denominator.two_exponent, fraction_bits);
         advance(progress, prepare_cost(index, limb_count));
     };
     BigInteger numerators[SERIES_COUNT];

@@ -1,11 +1,10 @@
 // Why the result is within 1 + 2^-61 of Y. Let prec = quotient_bits + 64 and
 // e = 2^(1-prec). An operand A longer than prec bits is replaced by
 // A' = floor(A / 2^s) with A' >= 2^(prec-1), so A' 2^s lies in (A (1 - e), A].
-// N and D are cut so. The factor F = floor(floor(M 2^c) / D') has at least
-// prec bits by the choice of c, so F 2^-c lies in ((M / D') (1 - e)^2, M / D']
-// (one factor (1 - e) for M cut when c < 0, one for the division). Together
+// N and D are cut so. The factor F = floor(2^c / D') has at least prec bits
+// by the choice of c, so F 2^-c lies in ((1 / D') (1 - e), 1 / D']. Together
 // the approximation Y' = N' F 2^(sN - sD - c + E) of Y lies in
-// (Y (1 - e)^3, Y / (1 - e)), so |Y' - Y| < 4 e Y < 4 * 2^(1 - prec + quotient_bits)
+// (Y (1 - e)^2, Y / (1 - e)), so |Y' - Y| < 4 e Y < 4 * 2^(1 - prec + quotient_bits)
 // = 2^-61. The last step is an exact floor (floor(floor(A / 2^s) / 2^t) =
 // floor(A / 2^(s+t))), so the result is floor(Y'), which lies in
 // (Y' - 1, Y'] and so in (Y - 1 - 2^-61, Y + 2^-61).
@@ -66,18 +65,16 @@ void divide_in_halves(BigInteger& quotient, BigInteger dividend, const BigIntege
     mpz_add(quotient, quotient, high_quotient);
 }
 
-PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multiplier, int64_t two_exponent,
-                                  int64_t quotient_bits)
+PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int64_t quotient_bits)
 {
-    require_bound(multiplier.sign() > 0 && divisor.sign() > 0, "quotient of positive operands");
+    require_bound(divisor.sign() > 0, "quotient of positive operands");
     const int64_t precision = quotient_bits + GUARD_BITS;
     PreparedQuotient prepared;
     prepared.divisor_shift = cut_in_place(divisor, precision);
-    // M 2^c >= 2^(bits(M) - 1 + c) and D' < 2^bits(D'), so F >= 2^(prec - 1).
-    prepared.factor_shift = precision + divisor.bits() - multiplier.bits();
+    // 2^c / D' > 2^(c - bits(D')), so F >= 2^(prec - 1).
+    prepared.factor_shift = precision + divisor.bits() - 1;
     BigInteger dividend;
-    mpz_set(dividend, multiplier);
-    shift_by(dividend, prepared.factor_shift);
+    mpz_setbit(dividend, static_cast<mp_bitcnt_t>(prepared.factor_shift));
     divide_in_halves(prepared.factor, std::move(dividend), divisor);
     prepared.two_exponent = two_exponent;
     prepared.quotient_bits = quotient_bits;

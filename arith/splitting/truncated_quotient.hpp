@@ -1,6 +1,6 @@
-// A quotient Y = N * M * 2^E / D of positive big integers computed to the
+// A quotient Y = N * 2^E / D of positive big integers computed to the
 // precision it needs and no more, in two steps: the divisor's side
-// (M 2^c / D, one division) is prepared while N is still being summed, and
+// (2^c / D, one division) is prepared while N is still being summed, and
 // once N is known, one multiplication and a shift finish the quotient.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <cstdint>
 
 struct PreparedQuotient {
-    BigInteger factor;           // floor(M 2^c / D'), D' = D cut to precision bits
+    BigInteger factor;           // floor(2^c / D'), D' = D cut to precision bits
     int64_t divisor_shift;       // D' = floor(D / 2^divisor_shift)
     int64_t factor_shift;        // c
     int64_t two_exponent;        // E
@@ -18,10 +18,9 @@ struct PreparedQuotient {
 
 // The divisor's side for quotients below 2^quotient_bits. divisor is taken
 // over and freed once cut.
-PreparedQuotient prepare_quotient(BigInteger divisor, const BigInteger& multiplier, int64_t two_exponent,
-                                  int64_t quotient_bits);
+PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int64_t quotient_bits);
 
-// An integer less than 1 + 2^-61 away from Y = numerator * M * 2^E / D.
+// An integer less than 1 + 2^-61 away from Y = numerator * 2^E / D.
 // numerator is taken over and freed once cut.
 BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared);
 
