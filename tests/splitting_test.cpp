@@ -10,6 +10,7 @@
 #include "splitting/big_integer_memory.hpp"
 #include "splitting/decimal_limbs.hpp"
 #include "splitting/fraction_limbs.hpp"
+#include "splitting/large_blocks.hpp"
 #include "splitting/splitting.hpp"
 #include "splitting/truncated_quotient.hpp"
 
@@ -17,7 +18,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <random>
 #include <utility>
@@ -360,6 +363,54 @@ TEST(Splitting, EngineChoiceFollowsTheCrossover)
         EXPECT_EQ(choose_engine(crossover - 1, path), Engine::series);
         EXPECT_EQ(choose_engine(crossover, path), Engine::splitting);
     }
+}
+
+TEST(Splitting, BigIntegersKeepTheirValueThroughEveryKindOfReallocation)
+{
+    install_big_integer_memory();
+    gmp_randstate_t random;
+    gmp_randinit_mt(random);
+    gmp_randseed_ui(random, 8);
+    mpz_t value, copy;
+    mpz_init(value);
+    mpz_init(copy);
+    // (allocation, value) in bytes: from the heap to a mapping, a mapping
+    // grown and shrunk in place or moved, back to the heap, and sizes that
+    // end partway into a page.
+    // Each value fits the next allocation, so no step may lose a bit.
+    const std::pair<size_t, size_t> steps[] = {
+        {100000, 90000},
+        {3 * LARGE_BLOCK_BYTES, 2900000},
+        {9 * LARGE_BLOCK_BYTES + 4100, 4000000},
+        {5 * LARGE_BLOCK_BYTES, 1000000},
+        {LARGE_BLOCK_BYTES - 8, 1000000},
+        {LARGE_BLOCK_BYTES, 150000},
+        {200000, 150000},
+    };
+    for (const auto& [allocation_bytes, value_bytes] : steps) {
+        mpz_realloc2(value, allocation_bytes * 8);
+        EXPECT_EQ(mpz_cmp(value, copy), 0) << "after reallocating to " << allocation_bytes << " bytes";
+        mpz_urandomb(value, random, value_bytes * 8);
+        mpz_set(copy, value);
+    }
+    mpz_clears(value, copy, nullptr);
+    gmp_randclear(random);
+
+#ifndef _WIN32
+    // Mapped blocks start on a huge page and can be written to their last
+    // byte, before and after a move.
+    const size_t bytes = 5 * LARGE_BLOCK_BYTES + 12345;
+    auto* block = static_cast<unsigned char*>(map_large_block(bytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (size_t{2} << 20), 0u);
+    std::memset(block, 0xa5, bytes);
+    block = static_cast<unsigned char*>(remap_large_block(block, bytes, 3 * bytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block[0], 0xa5);
+    EXPECT_EQ(block[bytes - 1], 0xa5);
+    block[3 * bytes - 1] = 1;
+    unmap_large_block(block, 3 * bytes);
+#endif
 }
 
 TEST(Splitting, RefusedMemoryEndsTheRunWithTheMessageAndStatusOne)

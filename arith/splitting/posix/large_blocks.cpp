@@ -1,0 +1,75 @@
+// Large blocks as anonymous mappings, aligned to the huge page size so that
+// every whole two mebibytes of a block can be one huge page.
+#include "splitting/large_blocks.hpp"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
+
+size_t page_bytes()
+{
+    static const size_t bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return bytes;
+}
+
+size_t whole_pages(size_t bytes) { return (bytes + page_bytes() - 1) / page_bytes() * page_bytes(); }
+
+void ask_for_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] size_t mapped_bytes)
+{
+#ifdef MADV_HUGEPAGE
+    // Only advice: where huge pages are off or used up, small pages serve.
+    madvise(block, mapped_bytes, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace
+
+void* map_large_block(size_t bytes)
+{
+    const size_t mapped_bytes = whole_pages(bytes);
+    // Reserve a huge page more than needed, then give back the ends that lie
+    // outside the aligned block.
+    const size_t reserved_bytes = mapped_bytes + HUGE_PAGE_BYTES;
+    void* reserved = mmap(nullptr, reserved_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (reserved == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<uintptr_t>(reserved);
+    const uintptr_t aligned = (start + HUGE_PAGE_BYTES - 1) & ~(uintptr_t{HUGE_PAGE_BYTES} - 1);
+    const size_t head_bytes = aligned - start;
+    const size_t tail_bytes = reserved_bytes - head_bytes - mapped_bytes;
+    if (head_bytes > 0)
+        munmap(reserved, head_bytes);
+    if (tail_bytes > 0)
+        munmap(reinterpret_cast<void*>(aligned + mapped_bytes), tail_bytes);
+    void* block = reinterpret_cast<void*>(aligned);
+    ask_for_huge_pages(block, mapped_bytes);
+    return block;
+}
+
+void* remap_large_block(void* block, size_t old_bytes, size_t new_bytes)
+{
+    const size_t old_mapped = whole_pages(old_bytes);
+    const size_t new_mapped = whole_pages(new_bytes);
+    if (new_mapped == old_mapped)
+        return block;
+#ifdef MREMAP_MAYMOVE
+    // The kernel moves the pages themselves; nothing is copied.
+    void* moved = mremap(block, old_mapped, new_mapped, MREMAP_MAYMOVE);
+    return moved == MAP_FAILED ? nullptr : moved;
+#else
+    void* moved = map_large_block(new_bytes);
+    if (moved == nullptr)
+        return nullptr;
+    std::memcpy(moved, block, old_bytes < new_bytes ? old_bytes : new_bytes);
+    unmap_large_block(block, old_bytes);
+    return moved;
+#endif
+}
+
+void unmap_large_block(void* block, size_t bytes) { munmap(block, whole_pages(bytes)); }
