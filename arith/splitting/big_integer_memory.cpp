@@ -61,14 +61,13 @@ void release(void* block, size_t size)
 
 void* reallocate(void* block, size_t old_size, size_t new_size)
 {
-    void* moved = nullptr;
     if (is_large(old_size) == is_large(new_size)) {
-        moved = is_large(new_size) ? remap_large_block(block, old_size, new_size) : std::realloc(block, new_size);
+        void* moved = is_large(new_size) ? remap_large_block(block, old_size, new_size) : std::realloc(block, new_size);
         if (moved == nullptr)
             fail(new_size);
         return moved;
     }
-    moved = allocate(new_size);
+    void* moved = allocate(new_size);
     std::memcpy(moved, block, old_size < new_size ? old_size : new_size);
     release(block, old_size);
     return moved;

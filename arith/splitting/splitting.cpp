@@ -97,7 +97,7 @@ int64_t splitting_error_bound()
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
     // Measured with /usr/bin/time -v at 10 and 100 million digits: a peak of
-    // 6.0 and 5.4 bytes a digit beyond total (7.0 and 6.4 in all), the most
+    // 6.9 and 5.3 bytes a digit beyond total (7.9 and 6.3 in all), the most
     // of it GMP's scratch for the products of the top merges and finishes.
     return 7 * decimal_exponent(limb_count) + (int64_t{32} << 20);
 }
