@@ -89,7 +89,7 @@ PiLimbs compute_pi(int32_t limb_count, const PiOptions& pi_options)
         const int32_t working_count = limb_count + guard;
         // A failure of any allocation is reported with the bytes of all.
         const int64_t bytes_needed = attempt_bytes(working_count, engine);
-        std::vector<int32_t> total;
+        UnwrittenLimbs total;
         int64_t error_bound = 0;
         if (progress != nullptr)
             progress->store(0, std::memory_order_relaxed);

@@ -7,12 +7,12 @@
 #pragma once
 
 #include "engine_choice.hpp"
+#include "unwritten_limbs.hpp"
 
 #include <atomic>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
-#include <vector>
 
 inline constexpr int32_t INITIAL_GUARD_LIMBS = 4;
 
@@ -27,7 +27,7 @@ public:
 };
 
 struct PiLimbs {
-    std::vector<int32_t> limbs;  // the wanted limbs followed by the guard limbs
+    UnwrittenLimbs limbs;  // the wanted limbs followed by the guard limbs
     int32_t guard_limbs;         // how many guard limbs the last sum used
 };
 

@@ -77,8 +77,7 @@ std::vector<int32_t> pi_limbs(int32_t limb_count, Engine engine, int32_t cpus)
     options.engine = engine;
     options.cpus = cpus;
     PiLimbs pi = compute_pi(limb_count, options);
-    pi.limbs.resize(limb_count);
-    return pi.limbs;
+    return std::vector<int32_t>(pi.limbs.begin(), pi.limbs.begin() + limb_count);
 }
 
 // value in decimal, with leading zeros to fill limb_count limbs.
