@@ -1,9 +1,9 @@
-// Large blocks as anonymous mappings, aligned to the huge page size so that
-// every whole two mebibytes of a block can be one huge page.
+// Large blocks as anonymous mappings of whole huge pages, each starting on a
+// huge page boundary, so that every two mebibytes of a block can be one huge
+// page and one fault.
 #include "splitting/large_blocks.hpp"
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -12,13 +12,12 @@ namespace {
 
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
 
-size_t page_bytes()
-{
-    static const size_t bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    return bytes;
-}
-
-size_t whole_pages(size_t bytes) { return (bytes + page_bytes() - 1) / page_bytes() * page_bytes(); }
+// A tail of small pages would cost a fault for every 4 KiB of it, and at
+// ten million digits, where blocks are a few mebibytes, those faults were
+// 190,000 of 220,000 and most of the run's system time. The part of the last
+// huge page a block does not use is memory the run holds for nothing; it is
+// under 2 MiB a block, and a dozen large blocks are alive at the peak.
+size_t whole_pages(size_t bytes) { return (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES; }
 
 void ask_for_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] size_t mapped_bytes)
 {
