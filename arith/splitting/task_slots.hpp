@@ -1,65 +1,74 @@
-// Spare threads handed out where the work forks: two independent pieces run
-// side by side when a thread is free, one after the other when none is, so
-// the CPUs stay busy wherever the tree of work offers a fork and no more
-// threads run than were granted.
+// A fork-join pool of a fixed number of threads. A fork offers its first
+// piece of work to the pool and runs the second itself; a thread that runs
+// out of work takes the oldest piece on offer, which near the top of a tree
+// of work is the largest, and the forking thread runs its own piece when
+// nobody took it. So both halves of an uneven tree end together, and a
+// thread waiting for a piece it gave away helps with the pieces that piece
+// offers in turn.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <thread>
+#include <type_traits>
+#include <vector>
 
 class TaskSlots {
 public:
     // threads: the most threads at work at once, the caller's included.
-    explicit TaskSlots(int32_t threads) : spare_(threads > 1 ? threads - 1 : 0) {}
+    explicit TaskSlots(int32_t threads);
+    ~TaskSlots();
+    TaskSlots(const TaskSlots&) = delete;
+    TaskSlots& operator=(const TaskSlots&) = delete;
 
-    // Runs first and second, at once if a spare thread is free. An exception
-    // from either is passed on once both are done.
+    // Runs first and second, side by side where a thread is free. An
+    // exception from either is passed on once both are done.
     template <class First, class Second>
     void fork_join(First&& first, Second&& second)
     {
-        if (!take()) {
+        if (workers_.empty()) {
             first();
             second();
             return;
         }
-        std::exception_ptr first_failure;
-        std::thread helper([&] {
-            try {
-                first();
-            } catch (...) {
-                first_failure = std::current_exception();
-            }
-            spare_.fetch_add(1);
-        });
+        Task task{[](void* callable) { (*static_cast<std::remove_reference_t<First>*>(callable))(); }, &first, false, nullptr};
+        offer(task);
         std::exception_ptr second_failure;
         try {
             second();
         } catch (...) {
             second_failure = std::current_exception();
         }
-        // While this thread waits for the helper, its place is free for a
-        // fork within the helper's work; it takes the place back once the
-        // helper (and every thread the helper's work started) is done.
-        spare_.fetch_add(1);
-        helper.join();
-        spare_.fetch_sub(1);
-        if (first_failure)
-            std::rethrow_exception(first_failure);
+        join(task);
+        if (task.failure)
+            std::rethrow_exception(task.failure);
         if (second_failure)
             std::rethrow_exception(second_failure);
     }
 
 private:
-    bool take()
-    {
-        int32_t free = spare_.load();
-        while (free > 0)
-            if (spare_.compare_exchange_weak(free, free - 1))
-                return true;
-        return false;
-    }
+    struct Task {
+        void (*run)(void*);
+        void* callable;
+        bool done = false;  // under mutex_
+        std::exception_ptr failure;
+    };
 
-    std::atomic<int32_t> spare_;
+    void offer(Task& task);
+    // Runs task here if nobody took it, else waits for it, running what
+    // else is on offer meanwhile.
+    void join(Task& task);
+    void work();
+    // Takes the oldest task on offer and runs it; lock is held on entry and exit.
+    void run_oldest(std::unique_lock<std::mutex>& lock);
+    static void execute(Task& task);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Task*> offered_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
 };
