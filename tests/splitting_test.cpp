@@ -125,6 +125,21 @@ TEST(Splitting, RangesSumToThePlainRationalSumOverTheirLcm)
     mpq_clears(expected, found, nullptr);
 }
 
+TEST(Splitting, LcmsMadeTogetherEqualLcmsMadeAlone)
+{
+    // Unsorted, repeated, and bounds that are prime powers themselves.
+    const std::vector<int64_t> bounds = {1000, 7, 81, 1, 7, 9999, 2048};
+    const OddPrimePowers list = odd_prime_powers_up_to(9999);
+    const std::vector<BigInteger> together = odd_lcms_up_to(list, bounds);
+    ASSERT_EQ(together.size(), bounds.size());
+    for (size_t index = 0; index < bounds.size(); ++index) {
+        BigInteger alone(1);
+        for (int64_t odd = 3; odd <= bounds[index]; odd += 2)
+            mpz_lcm_ui(alone, alone, static_cast<unsigned long>(odd));
+        EXPECT_EQ(mpz_cmp(together[index], alone), 0) << "Lambda(" << bounds[index] << ")";
+    }
+}
+
 TEST(Splitting, ThreadsGiveTheSameNumbers)
 {
     const int64_t terms = 70000;  // forks at several levels

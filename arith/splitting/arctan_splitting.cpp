@@ -239,9 +239,9 @@ BigInteger ArctanSplitting::sum_all()
     return std::move(all.numerator);
 }
 
-SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, const OddPrimePowers& list)
+SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, BigInteger lcm)
 {
-    SeriesDenominator denominator{odd_lcm_up_to(list, 2 * terms - 1), 0};
+    SeriesDenominator denominator{std::move(lcm), 0};
     uint64_t x_odd = uint64_t(x);
     while (x_odd % 2 == 0) {
         x_odd /= 2;

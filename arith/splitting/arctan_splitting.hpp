@@ -72,12 +72,12 @@ private:
 int64_t arctan_splitting_terms(int32_t x, int64_t decimal_exponent);
 
 // The denominator of the whole series' sum, Lambda(2K - 1) x^(2K - 1), as
-// its odd part and its power of two; list must reach 2K - 1.
+// its odd part and its power of two, given lcm = Lambda(2K - 1).
 struct SeriesDenominator {
     BigInteger odd_part;
     int64_t two_exponent;
 };
-SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, const OddPrimePowers& list);
+SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, BigInteger lcm);
 
 // The cost model's figure for a merge over length terms of the series for
 // x, the unit in which the progress of a run is counted.

@@ -56,8 +56,34 @@ OddPrimePowers odd_prime_powers_up_to(int64_t limit)
     return list;
 }
 
-BigInteger odd_lcm_up_to(const OddPrimePowers& list, int64_t n)
+namespace {
+
+BigInteger primes_product(const OddPrimePowers& list, size_t begin, size_t end)
 {
-    const size_t end = list.first_above(n);
-    return product_of(std::vector<uint32_t>(list.primes.begin(), list.primes.begin() + end));
+    return product_of(std::vector<uint32_t>(list.primes.begin() + begin, list.primes.begin() + end));
+}
+
+}  // namespace
+
+BigInteger odd_lcm_up_to(const OddPrimePowers& list, int64_t n) { return primes_product(list, 0, list.first_above(n)); }
+
+std::vector<BigInteger> odd_lcms_up_to(const OddPrimePowers& list, const std::vector<int64_t>& bounds)
+{
+    std::vector<size_t> order(bounds.size());
+    for (size_t index = 0; index < order.size(); ++index)
+        order[index] = index;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return bounds[a] < bounds[b]; });
+    std::vector<BigInteger> lcms(bounds.size());
+    const BigInteger* below = nullptr;
+    size_t covered = 0;  // the powers below already in *below
+    for (size_t index : order) {
+        const size_t end = list.first_above(bounds[index]);
+        BigInteger& lcm = lcms[index];
+        lcm = primes_product(list, covered, end);
+        if (below != nullptr)
+            mpz_mul(lcm, lcm, *below);
+        below = &lcm;
+        covered = end;
+    }
+    return lcms;
 }

@@ -132,9 +132,17 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     // its series is summed, so that at most two of the big factors are held
     // at once and never two finishes, whose scratch is the largest of the run.
     PreparedQuotient prepared[SERIES_COUNT];
+    // Lambda(2K - 1) of each series, made together with the first divisor.
+    std::vector<BigInteger> lcms;
     auto prepare = [&](size_t index) {
-        SeriesDenominator denominator =
-            arctan_splitting_denominator(TERM_TABLE[index].x, series_terms(index, limb_count), list);
+        if (lcms.empty()) {
+            std::vector<int64_t> bounds;
+            for (size_t series = 0; series < SERIES_COUNT; ++series)
+                bounds.push_back(2 * series_terms(series, limb_count) - 1);
+            lcms = odd_lcms_up_to(list, bounds);
+        }
+        SeriesDenominator denominator = arctan_splitting_denominator(
+            TERM_TABLE[index].x, series_terms(index, limb_count), std::move(lcms[index]));
         prepared[index] =
             prepare_quotient(std::move(denominator.odd_part), fraction_bits - denominator.two_exponent, fraction_bits);
         advance(progress, prepare_cost(index, limb_count));
