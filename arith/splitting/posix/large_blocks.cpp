@@ -1,6 +1,5 @@
-// Large blocks as anonymous mappings of whole huge pages, each starting on a
-// huge page boundary, so that every two mebibytes of a block can be one huge
-// page and one fault.
+// Large blocks as anonymous mappings, each starting on a huge page boundary
+// so that every two mebibytes of a block can be one huge page and one fault.
 #include "splitting/large_blocks.hpp"
 
 #include <sys/mman.h>
@@ -11,13 +10,24 @@
 namespace {
 
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
+constexpr size_t SMALL_PAGE_BYTES = size_t{4} << 10;
 
-// A tail of small pages would cost a fault for every 4 KiB of it, and at
-// ten million digits, where blocks are a few mebibytes, those faults were
-// 190,000 of 220,000 and most of the run's system time. The part of the last
-// huge page a block does not use is memory the run holds for nothing; it is
-// under 2 MiB a block, and a dozen large blocks are alive at the peak.
-size_t whole_pages(size_t bytes) { return (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES; }
+// A tail of small pages costs a fault for every 4 KiB of it: at ten million
+// digits, where blocks are a few mebibytes, such faults were 190,000 of
+// 220,000 and most of the run's system time. A tail that fills half a huge
+// page or more is mapped as a whole huge page instead, holding less than a
+// mebibyte for nothing; a shorter one stays in small pages. Ten million
+// digits, in alternating runs: 51,000 faults and a 72 MB median peak this
+// way, 47,000 and 76 MB with every tail a huge page.
+// SMALL_PAGE_BYTES only rounds the request; the kernel maps whole pages of
+// its own size whatever it is.
+size_t whole_pages(size_t bytes)
+{
+    const size_t huge = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+    if (huge - bytes <= HUGE_PAGE_BYTES / 2)
+        return huge;
+    return (bytes + SMALL_PAGE_BYTES - 1) / SMALL_PAGE_BYTES * SMALL_PAGE_BYTES;
+}
 
 void ask_for_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] size_t mapped_bytes)
 {
