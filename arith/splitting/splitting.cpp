@@ -125,28 +125,27 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     TaskSlots slots(options.threads);
     std::atomic<int64_t>* const progress = options.progress;
 
-    // The divisors are known before the sums: each series' sum is
-    // T / (Lambda(2K-1) x^(2K-1)). So, while one thread sums a series, the
-    // other finishes the series before it, weighing it into pi, and prepares
-    // this one's divisor. Each divisor is prepared
-    // only when its series is next, and each quotient finished as soon as
-    // its series is summed, so that at most two of the big factors are held
-    // at once and never two finishes, whose scratch is the largest of the run.
-    PreparedQuotient prepared[SERIES_COUNT];
+    // Each series' sum is T / (Lambda(2K-1) x^(2K-1)). While one thread sums
+    // a series, the other divides out the series before it, in one division
+    // of the quotient's precision, and weighs it into pi. The last series'
+    // divisor is known before its sum: its reciprocal is prepared beside
+    // the sum, so that only one multiplication is left once the sum is done.
+    // Each division or preparation is made only when its series is next, so
+    // that at most one of their scratch spaces, the largest of the run, is
+    // held at once.
+    static_assert(SERIES_COUNT >= 2, "a series divided beside the last one's sum");
+    constexpr size_t LAST = SERIES_COUNT - 1;
     // Lambda(2K - 1) of each series, made together with the first divisor.
     std::vector<BigInteger> lcms;
-    auto prepare = [&](size_t index) {
+    auto divisor = [&](size_t index) {
         if (lcms.empty()) {
             std::vector<int64_t> bounds;
             for (size_t series = 0; series < SERIES_COUNT; ++series)
                 bounds.push_back(2 * series_terms(series, limb_count) - 1);
             lcms = odd_lcms_up_to(list, bounds);
         }
-        SeriesDenominator denominator = arctan_splitting_denominator(
-            TERM_TABLE[index].x, series_terms(index, limb_count), std::move(lcms[index]));
-        prepared[index] =
-            prepare_quotient(std::move(denominator.odd_part), fraction_bits - denominator.two_exponent, fraction_bits);
-        advance(progress, prepare_cost(index, limb_count));
+        return arctan_splitting_denominator(TERM_TABLE[index].x, series_terms(index, limb_count),
+                                            std::move(lcms[index]));
     };
     BigInteger numerators[SERIES_COUNT];
     auto sum = [&](size_t index) {
@@ -154,20 +153,36 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
         numerators[index] = series.sum_all();
     };
     BigInteger pi;
-    auto finish = [&](size_t index) {
-        const BigInteger quotient = finish_quotient(std::move(numerators[index]), prepared[index]);
-        prepared[index].factor.release();
+    auto weigh = [&](size_t index, const BigInteger& quotient) {
         const int32_t coefficient = 4 * TERM_TABLE[index].coefficient;
         add_multiple_small(pi, quotient, uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
-        advance(progress, finish_cost(index, limb_count));
+    };
+    auto divide = [&](size_t index) {
+        SeriesDenominator denominator = divisor(index);
+        weigh(index, divide_quotient(std::move(numerators[index]), std::move(denominator.odd_part),
+                                     fraction_bits - denominator.two_exponent, fraction_bits));
+        advance(progress, prepare_cost(index, limb_count) + finish_cost(index, limb_count));
+    };
+    PreparedQuotient prepared;
+    auto prepare_last = [&] {
+        SeriesDenominator denominator = divisor(LAST);
+        prepared =
+            prepare_quotient(std::move(denominator.odd_part), fraction_bits - denominator.two_exponent, fraction_bits);
+        advance(progress, prepare_cost(LAST, limb_count));
+    };
+    auto finish_last = [&] {
+        weigh(LAST, finish_quotient(std::move(numerators[LAST]), prepared));
+        prepared.factor.release();
+        advance(progress, finish_cost(LAST, limb_count));
     };
     // The powers the conversion to limbs multiplies by are made beside the
     // last finish.
     std::vector<BigInteger> decimal_powers;
-    slots.fork_join([&] { prepare(0); }, [&] { sum(0); });
-    for (size_t index = 0; index + 1 < SERIES_COUNT; ++index)
-        slots.fork_join([&] { finish(index); prepare(index + 1); }, [&] { sum(index + 1); });
-    slots.fork_join([&] { finish(SERIES_COUNT - 1); }, [&] { decimal_powers = decimal_split_powers(limb_count); });
+    sum(0);
+    for (size_t index = 1; index < LAST; ++index)
+        slots.fork_join([&] { divide(index - 1); }, [&] { sum(index); });
+    slots.fork_join([&] { divide(LAST - 1); prepare_last(); }, [&] { sum(LAST); });
+    slots.fork_join([&] { finish_last(); }, [&] { decimal_powers = decimal_split_powers(limb_count); });
     mpz_tdiv_q_ui(pi, pi, LIMB_BASE);
     fraction_limbs(pi, limb_count, total, decimal_powers, slots);
     advance(progress, conversion_cost(limb_count));

@@ -8,6 +8,9 @@
 // = 2^-61. The last step is an exact floor (floor(floor(A / 2^s) / 2^t) =
 // floor(A / 2^(s+t))), so the result is floor(Y'), which lies in
 // (Y' - 1, Y'] and so in (Y - 1 - 2^-61, Y + 2^-61).
+// The same holds for divide_quotient, with F 2^-c replaced by 1 / D' itself:
+// N' / D' 2^(sN - sD + E) lies in (Y (1 - e), Y / (1 - e)), within
+// 2 e Y / (1 - e) < 2^-61 of Y, and its floor is taken exactly.
 #include "truncated_quotient.hpp"
 
 #include "exactness.hpp"
@@ -91,4 +94,21 @@ BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepare
     // would show that it was not so.
     require_bound(numerator.bits() <= prepared.quotient_bits, "quotient within its stated bits");
     return numerator;
+}
+
+BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two_exponent, int64_t quotient_bits)
+{
+    require_bound(numerator.sign() > 0 && divisor.sign() > 0, "quotient of positive operands");
+    const int64_t precision = quotient_bits + GUARD_BITS;
+    const int64_t shift = cut_in_place(numerator, precision) - cut_in_place(divisor, precision) + two_exponent;
+    // floor(N' 2^shift / D'); for a negative shift, floor(floor(N' / D') / 2^-shift).
+    if (shift > 0)
+        mpz_mul_2exp(numerator, numerator, static_cast<mp_bitcnt_t>(shift));
+    BigInteger quotient;
+    divide_in_halves(quotient, std::move(numerator), divisor);
+    divisor.release();
+    if (shift < 0)
+        mpz_tdiv_q_2exp(quotient, quotient, static_cast<mp_bitcnt_t>(-shift));
+    require_bound(quotient.bits() <= quotient_bits, "quotient within its stated bits");
+    return quotient;
 }

@@ -1,7 +1,8 @@
 // A quotient Y = N * 2^E / D of positive big integers computed to the
-// precision it needs and no more, in two steps: the divisor's side
-// (2^c / D, one division) is prepared while N is still being summed, and
-// once N is known, one multiplication and a shift finish the quotient.
+// precision it needs and no more, either in two steps, where the divisor's
+// side (2^c / D, one division) is prepared while N is still being summed
+// and once N is known one multiplication and a shift finish the quotient,
+// or in one division once both are known.
 #pragma once
 
 #include "big_integer.hpp"
@@ -23,6 +24,11 @@ PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int6
 // An integer less than 1 + 2^-61 away from Y = numerator * 2^E / D.
 // numerator is taken over and freed once cut.
 BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared);
+
+// The same quotient in one step, for a numerator already known: one
+// division of twice the precision by the precision, cheaper than preparing
+// and finishing. Both operands are taken over and freed once cut.
+BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two_exponent, int64_t quotient_bits);
 
 // quotient <- floor(dividend / divisor) for divisor > 0 <= dividend, with
 // less scratch memory than one division.
