@@ -109,7 +109,7 @@ TEST(Splitting, RangesSumToThePlainRationalSumOverTheirLcm)
             BigInteger lcm(1);
             for (int64_t k = begin; k < end; ++k)
                 mpz_lcm_ui(lcm, lcm, static_cast<unsigned long>(2 * k + 1));
-            BigInteger lcm_found = odd_lcm_up_to(list, end - begin);
+            BigInteger lcm_found = std::move(odd_lcms_up_to(list, {end - begin})[0]);
             mpz_mul(lcm_found, lcm_found, range.large_primes);
             EXPECT_EQ(mpz_cmp(lcm_found, lcm), 0) << "x=" << x << " [" << begin << ", " << end << ")";
 

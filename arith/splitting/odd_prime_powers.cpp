@@ -65,8 +65,6 @@ BigInteger primes_product(const OddPrimePowers& list, size_t begin, size_t end)
 
 }  // namespace
 
-BigInteger odd_lcm_up_to(const OddPrimePowers& list, int64_t n) { return primes_product(list, 0, list.first_above(n)); }
-
 std::vector<BigInteger> odd_lcms_up_to(const OddPrimePowers& list, const std::vector<int64_t>& bounds)
 {
     std::vector<size_t> order(bounds.size());

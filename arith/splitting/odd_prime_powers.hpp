@@ -19,10 +19,8 @@ struct OddPrimePowers {
 OddPrimePowers odd_prime_powers_up_to(int64_t limit);
 
 // Lambda(n): the product of p over the odd prime powers q = p^j <= n, which is
-// the odd part of lcm(1, ..., n), taken from a list that reaches n.
+// the odd part of lcm(1, ..., n), for each n of bounds, in the same order,
+// taken from a list that reaches them. Each is made from the one below it and
+// the powers between, for about the cost of the largest alone.
 class BigInteger;
-BigInteger odd_lcm_up_to(const OddPrimePowers& list, int64_t n);
-
-// Lambda(n) for each n of bounds, in the same order: each made from the one
-// below it and the powers between, for about the cost of the largest alone.
 std::vector<BigInteger> odd_lcms_up_to(const OddPrimePowers& list, const std::vector<int64_t>& bounds);

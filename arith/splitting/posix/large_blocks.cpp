@@ -21,12 +21,12 @@ constexpr size_t SMALL_PAGE_BYTES = size_t{4} << 10;
 // way, 47,000 and 76 MB with every tail a huge page.
 // SMALL_PAGE_BYTES only rounds the request; the kernel maps whole pages of
 // its own size whatever it is.
+size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
 size_t whole_pages(size_t bytes)
 {
-    const size_t huge = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
-    if (huge - bytes <= HUGE_PAGE_BYTES / 2)
-        return huge;
-    return (bytes + SMALL_PAGE_BYTES - 1) / SMALL_PAGE_BYTES * SMALL_PAGE_BYTES;
+    const size_t huge = round_up(bytes, HUGE_PAGE_BYTES);
+    return huge - bytes <= HUGE_PAGE_BYTES / 2 ? huge : round_up(bytes, SMALL_PAGE_BYTES);
 }
 
 void ask_for_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] size_t mapped_bytes)
