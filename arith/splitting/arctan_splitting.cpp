@@ -183,9 +183,12 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     BigInteger left_factor_rest, right_factor_rest;  // L / L1 = P2' * left rest, L / L2 = P1' * right rest
     BigInteger power_scratch;
     const BigInteger* power = nullptr;
+    const bool top = begin == 0 && end == terms_;
     auto strip_left = [&] {
         mpz_divexact(left_large, left_large, product_of(left_stripped));
         left_factor_rest = product_of(left_missing);
+        if (top)
+            run_once(beside_.stripping);
     };
     auto strip_right = [&] {
         mpz_divexact(right_large, right_large, product_of(right_stripped));
@@ -209,6 +212,8 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         mpz_mul(right_term, right.numerator, factor);
         right.numerator.release();
         mpz_mul(whole.large_primes, left_large, right_large);
+        if (top)
+            run_once(beside_.products);
     };
     in_parallel(length, left_part, right_part);
     mpz_mul_2exp(whole.numerator, whole.numerator, static_cast<mp_bitcnt_t>(y_twos_ * right_length));
@@ -229,9 +234,19 @@ SplitSum ArctanSplitting::sum(int64_t begin, int64_t end)
     return merge(begin, middle, end, std::move(left), std::move(right));
 }
 
-BigInteger ArctanSplitting::sum_all()
+void ArctanSplitting::run_once(std::function<void()>& work)
 {
+    if (work)
+        std::exchange(work, {})();
+}
+
+BigInteger ArctanSplitting::sum_all(BesideTopMerge beside)
+{
+    beside_ = std::move(beside);
     SplitSum all = sum(0, terms_);
+    // A series too short for a merge has no top merge to do them in.
+    run_once(beside_.stripping);
+    run_once(beside_.products);
     // Every odd prime power q in (K, 2K - 1] is an o_k itself, and none
     // above K divides another, so P must be the product of p over those q.
     // Compared modulo a prime below 2^32: a slip in the lcm bookkeeping
@@ -245,19 +260,23 @@ BigInteger ArctanSplitting::sum_all()
     return std::move(all.numerator);
 }
 
-SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, BigInteger lcm)
+SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms)
 {
-    SeriesDenominator denominator{std::move(lcm), 0};
+    SeriesDenominator power{BigInteger(), 0};
     uint64_t x_odd = uint64_t(x);
     while (x_odd % 2 == 0) {
         x_odd /= 2;
-        ++denominator.two_exponent;
+        ++power.two_exponent;
     }
-    denominator.two_exponent *= 2 * terms - 1;
-    BigInteger x_power;
-    mpz_ui_pow_ui(x_power, static_cast<unsigned long>(x_odd), static_cast<unsigned long>(2 * terms - 1));
-    mpz_mul(denominator.odd_part, denominator.odd_part, x_power);
-    return denominator;
+    power.two_exponent *= 2 * terms - 1;
+    mpz_ui_pow_ui(power.odd_part, static_cast<unsigned long>(x_odd), static_cast<unsigned long>(2 * terms - 1));
+    return power;
+}
+
+SeriesDenominator arctan_splitting_denominator(SeriesDenominator x_power, const BigInteger& lcm)
+{
+    mpz_mul(x_power.odd_part, x_power.odd_part, lcm);
+    return x_power;
 }
 
 int64_t splitting_merge_cost(int32_t x, int64_t length)

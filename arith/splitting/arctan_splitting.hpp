@@ -23,11 +23,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 
 struct SplitSum {
     BigInteger numerator;     // T
     BigInteger large_primes;  // P
+};
+
+// Work for the thread that would otherwise wait in the top merge, whose two
+// sides are far from equal in both of its steps: the right half's stripping
+// also makes the uncached power of y, and the left half's products carry
+// it. Each piece runs once, on the other side.
+struct BesideTopMerge {
+    std::function<void()> stripping;  // beside the left half's stripping
+    std::function<void()> products;   // beside the right half's products
 };
 
 class ArctanSplitting {
@@ -43,8 +53,8 @@ public:
 
     // T of the whole series, whose sum is T / arctan_splitting_denominator.
     // The lcm of the o_k below 2K is known in advance, Lambda(2K - 1): the
-    // recursion's own P is checked against it.
-    BigInteger sum_all();
+    // recursion's own P is checked against it. beside's work is done by then.
+    BigInteger sum_all(BesideTopMerge beside = {});
 
 private:
     SplitSum leaf(int64_t begin, int64_t end);
@@ -53,6 +63,7 @@ private:
     template <class First, class Second>
     void in_parallel(int64_t length, First&& first, Second&& second);
     void cache_powers();
+    static void run_once(std::function<void()>& work);
     // y^exponent, or a copy made on the spot where it is not cached.
     const BigInteger& odd_power(int64_t exponent, BigInteger& scratch) const;
 
@@ -64,6 +75,7 @@ private:
     TaskSlots& slots_;
     std::atomic<int64_t>* progress_;
     std::map<int64_t, BigInteger> odd_powers_;  // y_odd^e for the e the merges use
+    BesideTopMerge beside_;
 };
 
 // The terms that leave a tail below 10^-decimal_exponent / x^3: the series
@@ -72,12 +84,14 @@ private:
 int64_t arctan_splitting_terms(int32_t x, int64_t decimal_exponent);
 
 // The denominator of the whole series' sum, Lambda(2K - 1) x^(2K - 1), as
-// its odd part and its power of two, given lcm = Lambda(2K - 1).
+// its odd part and its power of two, given lcm = Lambda(2K - 1): x's part
+// of it, which needs no lcm, can be made first.
 struct SeriesDenominator {
     BigInteger odd_part;
     int64_t two_exponent;
 };
-SeriesDenominator arctan_splitting_denominator(int32_t x, int64_t terms, BigInteger lcm);
+SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms);
+SeriesDenominator arctan_splitting_denominator(SeriesDenominator x_power, const BigInteger& lcm);
 
 // The cost model's figure for a merge over length terms of the series for
 // x, the unit in which the progress of a run is counted.

@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -135,22 +137,42 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
     // held at once.
     static_assert(SERIES_COUNT >= 2, "a series divided beside the last one's sum");
     constexpr size_t LAST = SERIES_COUNT - 1;
-    // Lambda(2K - 1) of each series, made together with the first divisor.
-    std::vector<BigInteger> lcms;
-    auto divisor = [&](size_t index) {
-        if (lcms.empty()) {
-            std::vector<int64_t> bounds;
-            for (size_t series = 0; series < SERIES_COUNT; ++series)
-                bounds.push_back(2 * series_terms(series, limb_count) - 1);
-            lcms = odd_lcms_up_to(list, bounds);
-        }
-        return arctan_splitting_denominator(TERM_TABLE[index].x, series_terms(index, limb_count),
-                                            std::move(lcms[index]));
+    std::vector<BigInteger> lcms;  // Lambda(2K - 1) of each series
+    auto make_lcms = [&] {
+        std::vector<int64_t> bounds;
+        for (size_t series = 0; series < SERIES_COUNT; ++series)
+            bounds.push_back(2 * series_terms(series, limb_count) - 1);
+        lcms = odd_lcms_up_to(list, bounds);
+    };
+    // x's part of each divisor, which needs no lcm.
+    std::optional<SeriesDenominator> x_powers[SERIES_COUNT];
+    auto make_x_power = [&](size_t index) {
+        x_powers[index] = arctan_splitting_x_power(TERM_TABLE[index].x, series_terms(index, limb_count));
+    };
+    auto take_divisor = [&](size_t index) {
+        if (!x_powers[index])
+            make_x_power(index);
+        SeriesDenominator divisor = arctan_splitting_denominator(std::move(*x_powers[index]), lcms[index]);
+        x_powers[index].reset();
+        lcms[index].release();
+        return divisor;
+    };
+    // The work each series' top merge leaves room for, each piece made
+    // before it is needed. The top merges' products hold the most memory of
+    // their sums, so only the first, which no division runs beside, takes
+    // any beside them (the lcms).
+    auto beside_top_merge = [&](size_t index) -> BesideTopMerge {
+        if (index == LAST)
+            return {};
+        auto x_power = [&make_x_power, index] { make_x_power(index); };
+        if (index == 0)
+            return {x_power, make_lcms};
+        return {x_power, {}};
     };
     BigInteger numerators[SERIES_COUNT];
     auto sum = [&](size_t index) {
         ArctanSplitting series(TERM_TABLE[index].x, series_terms(index, limb_count), list, slots, progress);
-        numerators[index] = series.sum_all();
+        numerators[index] = series.sum_all(beside_top_merge(index));
     };
     BigInteger pi;
     auto weigh = [&](size_t index, const BigInteger& quotient) {
@@ -158,16 +180,15 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
         add_multiple_small(pi, quotient, uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
     };
     auto divide = [&](size_t index) {
-        SeriesDenominator denominator = divisor(index);
-        weigh(index, divide_quotient(std::move(numerators[index]), std::move(denominator.odd_part),
-                                     fraction_bits - denominator.two_exponent, fraction_bits));
+        SeriesDenominator divisor = take_divisor(index);
+        weigh(index, divide_quotient(std::move(numerators[index]), std::move(divisor.odd_part),
+                                     fraction_bits - divisor.two_exponent, fraction_bits));
         advance(progress, prepare_cost(index, limb_count) + finish_cost(index, limb_count));
     };
     PreparedQuotient prepared;
     auto prepare_last = [&] {
-        SeriesDenominator denominator = divisor(LAST);
-        prepared =
-            prepare_quotient(std::move(denominator.odd_part), fraction_bits - denominator.two_exponent, fraction_bits);
+        SeriesDenominator divisor = take_divisor(LAST);
+        prepared = prepare_quotient(std::move(divisor.odd_part), fraction_bits - divisor.two_exponent, fraction_bits);
         advance(progress, prepare_cost(LAST, limb_count));
     };
     auto finish_last = [&] {
