@@ -16,7 +16,7 @@ constexpr int32_t LEAF_LIMBS = 1 << 11;
 constexpr int32_t FORK_LIMBS = 1 << 16;
 
 struct Conversion {
-    const std::vector<BigInteger>& powers;  // powers[j] = 10000^(2^j)
+    const std::vector<BigInteger>& powers;  // powers[j] = 5^(4 2^j), the odd part of 10000^(2^j)
     TaskSlots& slots;
 
     void convert(const BigInteger& value, int32_t count, int32_t* limbs)
@@ -27,8 +27,16 @@ struct Conversion {
         }
         const size_t level = split_level(count);
         const int32_t low_count = int32_t{1} << level;
-        BigInteger high, low;
-        mpz_tdiv_qr(high, low, value, powers[level]);
+        // value = high 10000^l + low, with 10000^l = 5^(4l) 2^(4l): the low
+        // 4l bits go to low as they are, and the rest is divided by 5^(4l).
+        const auto low_twos = static_cast<mp_bitcnt_t>(LIMB_BASE_TWOS * low_count);
+        BigInteger high, low, low_bits;
+        mpz_tdiv_r_2exp(low_bits, value, low_twos);
+        mpz_tdiv_q_2exp(high, value, low_twos);
+        mpz_tdiv_qr(high, low, high, powers[level]);
+        mpz_mul_2exp(low, low, low_twos);
+        mpz_add(low, low, low_bits);
+        low_bits.release();
         auto convert_high = [&] { convert(high, count - low_count, limbs); };
         auto convert_low = [&] { convert(low, low_count, limbs + (count - low_count)); };
         if (count >= FORK_LIMBS)
@@ -71,8 +79,9 @@ void small_decimal_limbs(const BigInteger& value, int32_t count, int32_t* limbs)
 std::vector<BigInteger> decimal_split_powers(int32_t limb_count)
 {
     // The largest split takes fewer than limb_count low limbs.
+    static_assert(LIMB_BASE == LIMB_BASE_ODD_PART << LIMB_BASE_TWOS, "10000 = 5^4 2^4");
     std::vector<BigInteger> powers;
-    powers.emplace_back(LIMB_BASE);
+    powers.emplace_back(LIMB_BASE_ODD_PART);
     while ((int64_t{2} << (powers.size() - 1)) < limb_count) {
         BigInteger square;
         mpz_mul(square, powers.back(), powers.back());

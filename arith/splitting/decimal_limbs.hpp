@@ -9,8 +9,13 @@
 
 #include <vector>
 
-// The powers 10000^(2^j) the conversion of limb_count limbs divides by; they
-// depend on the size alone and can be made before the value is known.
+// 10000 = 5^4 2^4: a power of it is a power of 5 and a shift.
+inline constexpr uint32_t LIMB_BASE_ODD_PART = 625;
+inline constexpr int64_t LIMB_BASE_TWOS = 4;
+
+// The odd parts 5^(4 2^j) of the powers 10000^(2^j) the conversion of
+// limb_count limbs splits by, a third shorter than the powers themselves;
+// they depend on the size alone and can be made before the value is known.
 std::vector<BigInteger> decimal_split_powers(int32_t limb_count);
 
 // Where a conversion of count > 1 limbs splits them: at 2^j limbs from one

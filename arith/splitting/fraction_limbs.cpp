@@ -52,7 +52,7 @@ bool fraction_is_clear(const BigInteger& scaled, int64_t bits)
 }
 
 struct Conversion {
-    const std::vector<BigInteger>& powers;  // powers[j] = 10000^(2^j)
+    const std::vector<BigInteger>& powers;  // powers[j] = 5^(4 2^j), the odd part of 10000^(2^j)
     TaskSlots& slots;
 
     // limbs <- the count limbs of value / 2^fraction_bits_for(count); false
@@ -72,13 +72,18 @@ struct Conversion {
             high_done = convert(high, high_count, limbs);
         };
         auto convert_low = [&] {
+            // scaled 2^(4h) = value 10000^h, so scaled / 2^(bits - 4h) has the
+            // fraction of value 10000^h / 2^bits. bits exceeds low_bits by at
+            // least 13.28 h - 1 >= 4h.
             BigInteger scaled;
             mpz_mul(scaled, value, powers[level]);
-            if (!fraction_is_clear(scaled, bits))
+            const int64_t scaled_bits = bits - LIMB_BASE_TWOS * high_count;
+            if (!fraction_is_clear(scaled, scaled_bits))
                 return;
             const int64_t low_bits = fraction_bits_for(low_count);
+            require_bound(scaled_bits >= low_bits, "low piece within the scaled fraction");
             BigInteger low;
-            mpz_tdiv_q_2exp(low, scaled, static_cast<mp_bitcnt_t>(bits - low_bits));
+            mpz_tdiv_q_2exp(low, scaled, static_cast<mp_bitcnt_t>(scaled_bits - low_bits));
             scaled.release();
             mpz_tdiv_r_2exp(low, low, static_cast<mp_bitcnt_t>(low_bits));
             low_done = convert(low, low_count, limbs + high_count);
@@ -94,12 +99,15 @@ struct Conversion {
 
     bool leaf(const BigInteger& value, int64_t bits, int32_t count, int32_t* limbs)
     {
+        // As in convert_low, with 5^(4c) for 10000^c: bits >= 13.28 c + 65
+        // leaves the 58 bits the check reads.
         BigInteger scaled;
-        mpz_ui_pow_ui(scaled, LIMB_BASE, static_cast<unsigned long>(count));
+        mpz_ui_pow_ui(scaled, LIMB_BASE_ODD_PART, static_cast<unsigned long>(count));
         mpz_mul(scaled, scaled, value);
-        if (!fraction_is_clear(scaled, bits))
+        const int64_t scaled_bits = bits - LIMB_BASE_TWOS * count;
+        if (!fraction_is_clear(scaled, scaled_bits))
             return false;
-        mpz_tdiv_q_2exp(scaled, scaled, static_cast<mp_bitcnt_t>(bits));
+        mpz_tdiv_q_2exp(scaled, scaled, static_cast<mp_bitcnt_t>(scaled_bits));
         small_decimal_limbs(scaled, count, limbs);
         return true;
     }
