@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -137,6 +138,24 @@ TEST(Splitting, LcmsMadeTogetherEqualLcmsMadeAlone)
         for (int64_t odd = 3; odd <= bounds[index]; odd += 2)
             mpz_lcm_ui(alone, alone, static_cast<unsigned long>(odd));
         EXPECT_EQ(mpz_cmp(together[index], alone), 0) << "Lambda(" << bounds[index] << ")";
+    }
+}
+
+TEST(Splitting, WorkBesideTheTopMergeRunsOnceWhateverTheSize)
+{
+    // 1 and 20 terms are one leaf, with no merge to run the work in.
+    for (int64_t terms : {1, 20, 70000}) {
+        const OddPrimePowers list = odd_prime_powers_up_to(2 * terms - 1);
+        for (int32_t threads : {1, 2}) {
+            TaskSlots slots(threads);
+            const BigInteger expected = ArctanSplitting(18, terms, list, slots).sum_all();
+            std::atomic<int> stripping{0}, products{0};
+            ArctanSplitting series(18, terms, list, slots);
+            const BigInteger found = series.sum_all({[&] { ++stripping; }, [&] { ++products; }});
+            EXPECT_EQ(mpz_cmp(found, expected), 0) << terms << " terms, " << threads << " threads";
+            EXPECT_EQ(stripping.load(), 1) << terms << " terms, " << threads << " threads";
+            EXPECT_EQ(products.load(), 1) << terms << " terms, " << threads << " threads";
+        }
     }
 }
 
