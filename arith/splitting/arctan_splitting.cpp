@@ -27,8 +27,8 @@ int64_t split_point(int64_t begin, int64_t end) { return begin + (end - begin) /
 // The least k >= from with q | 2k + 1: k = (q - 1) / 2 modulo q.
 int64_t first_multiple_index(int64_t q, int64_t from)
 {
-    const int64_t residue = (q - 1) / 2;
-    return from + ((residue - from % q) % q + q) % q;
+    const int64_t step = (q - 1) / 2 - from % q;  // in (-q, q)
+    return from + (step < 0 ? step + q : step);
 }
 
 void multiply_three(BigInteger& product, const BigInteger& a, const BigInteger& b, const BigInteger& c)
@@ -174,9 +174,12 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     for (size_t index = list_.first_above(left_length); index < stop; ++index) {
         const int64_t q = list_.powers[index];
         const uint32_t p = list_.primes[index];
-        (first_multiple_index(q, begin) < middle ? left_stripped : left_missing).push_back(p);
+        // q > len1 = middle - begin, so the first multiple from middle on is
+        // the first from begin on or the next one: one remainder, not two.
+        const int64_t first = first_multiple_index(q, begin);
+        (first < middle ? left_stripped : left_missing).push_back(p);
         if (q > right_length)
-            (first_multiple_index(q, middle) < end ? right_stripped : right_missing).push_back(p);
+            ((first < middle ? first + q : first) < end ? right_stripped : right_missing).push_back(p);
     }
     BigInteger& left_large = left.large_primes;
     BigInteger& right_large = right.large_primes;
