@@ -170,8 +170,10 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     // whole's length), and the same with the halves exchanged. P = P1' P2'.
     const int64_t left_length = middle - begin, right_length = end - middle, length = end - begin;
     std::vector<uint32_t> left_stripped, left_missing, right_stripped, right_missing;
-    const size_t stop = list_.first_above(length);
-    for (size_t index = list_.first_above(left_length); index < stop; ++index) {
+    const size_t start = list_.first_above(left_length), stop = list_.first_above(length);
+    for (std::vector<uint32_t>* primes : {&left_stripped, &left_missing, &right_stripped, &right_missing})
+        primes->reserve(stop - start);
+    for (size_t index = start; index < stop; ++index) {
         const int64_t q = list_.powers[index];
         const uint32_t p = list_.primes[index];
         // q > len1 = middle - begin, so the first multiple from middle on is
