@@ -34,10 +34,10 @@ struct SplitSum {
 // Work for the thread that would otherwise wait in the top merge, whose two
 // sides are far from equal in both of its steps: the right half's stripping
 // also makes the uncached power of y, and the left half's products carry
-// it. Each piece runs once, on the other side.
+// it. Each piece runs once, on the side with less to do.
 struct BesideTopMerge {
-    std::function<void()> stripping;  // beside the left half's stripping
-    std::function<void()> products;   // beside the right half's products
+    std::function<void()> stripping;  // after the left half's stripping
+    std::function<void()> products;   // after the right half's products
 };
 
 class ArctanSplitting {
