@@ -241,11 +241,16 @@ TEST(Splitting, DivisionInHalvesIsTheExactFloor)
                     mpz_sub_ui(dividend, dividend, 1);
                 }
             }
-            BigInteger expected, found, dividend_copy;
-            mpz_fdiv_q(expected, dividend, divisor);
-            mpz_set(dividend_copy, dividend);
-            divide_in_halves(found, std::move(dividend_copy), divisor);
-            EXPECT_EQ(mpz_cmp(found, expected), 0) << dividend_bits << " by " << divisor_bits << " bits, shape " << shape;
+            // Shifts below, at and beyond half the quotient's bits.
+            for (int64_t shift : {int64_t{0}, int64_t{1}, int64_t{dividend_bits / 2}, int64_t{divisor_bits + 3}}) {
+                BigInteger expected, found, dividend_copy;
+                mpz_mul_2exp(expected, dividend, static_cast<mp_bitcnt_t>(shift));
+                mpz_fdiv_q(expected, expected, divisor);
+                mpz_set(dividend_copy, dividend);
+                divide_in_halves(found, std::move(dividend_copy), shift, divisor);
+                EXPECT_EQ(mpz_cmp(found, expected), 0)
+                    << dividend_bits << " by " << divisor_bits << " bits, shape " << shape << ", shift " << shift;
+            }
         }
     }
     gmp_randclear(state);

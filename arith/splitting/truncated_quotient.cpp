@@ -46,25 +46,31 @@ void shift_by(BigInteger& value, int64_t shift)
 // and q1 2^k is an integer, so floor(A / D) = q1 2^k + floor((r1 2^k + A_lo) / D).
 // GMP's division of 2n by n bits holds scratch of several times n bits at
 // once; each half divides 3n/2 by n bits for n/2 quotient bits, and holds
-// well under half of it.
-void divide_in_halves(BigInteger& quotient, BigInteger dividend, const BigInteger& divisor)
+// well under half of it. Here A = N 2^s, and its low bits, zeros where
+// s >= k, are not formed: A_lo = (N mod 2^(k-s)) 2^s, A_hi = floor(N 2^(s-k)).
+void divide_in_halves(BigInteger& quotient, BigInteger numerator, int64_t shift, const BigInteger& divisor)
 {
-    const int64_t quotient_bits = dividend.bits() - divisor.bits() + 1;
-    const auto low_bits = static_cast<mp_bitcnt_t>(quotient_bits > 0 ? quotient_bits / 2 : 0);
+    require_bound(shift >= 0, "dividend shifted left");
+    const int64_t dividend_bits = numerator.sign() == 0 ? 0 : numerator.bits() + shift;
+    const int64_t quotient_bits = dividend_bits - divisor.bits() + 1;
+    const int64_t low_bits = quotient_bits > 0 ? quotient_bits / 2 : 0;
     BigInteger low;
-    mpz_tdiv_r_2exp(low, dividend, low_bits);
-    BigInteger& high = dividend;
-    mpz_tdiv_q_2exp(high, high, low_bits);
+    if (low_bits > shift) {
+        mpz_tdiv_r_2exp(low, numerator, static_cast<mp_bitcnt_t>(low_bits - shift));
+        mpz_mul_2exp(low, low, static_cast<mp_bitcnt_t>(shift));
+    }
+    BigInteger& high = numerator;
+    shift_by(high, shift - low_bits);
     shrink_to_fit(high);
     BigInteger high_quotient;
     mpz_tdiv_q(high_quotient, high, divisor);
     mpz_submul(high, high_quotient, divisor);
-    mpz_mul_2exp(high, high, low_bits);
+    mpz_mul_2exp(high, high, static_cast<mp_bitcnt_t>(low_bits));
     mpz_add(high, high, low);
     low.release();
     mpz_tdiv_q(quotient, high, divisor);
     high.release();
-    mpz_mul_2exp(high_quotient, high_quotient, low_bits);
+    mpz_mul_2exp(high_quotient, high_quotient, static_cast<mp_bitcnt_t>(low_bits));
     mpz_add(quotient, quotient, high_quotient);
 }
 
@@ -76,9 +82,7 @@ PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int6
     prepared.divisor_shift = cut_in_place(divisor, precision);
     // 2^c / D' > 2^(c - bits(D')), so F >= 2^(prec - 1).
     prepared.factor_shift = precision + divisor.bits() - 1;
-    BigInteger dividend;
-    mpz_setbit(dividend, static_cast<mp_bitcnt_t>(prepared.factor_shift));
-    divide_in_halves(prepared.factor, std::move(dividend), divisor);
+    divide_in_halves(prepared.factor, BigInteger(1), prepared.factor_shift, divisor);
     prepared.two_exponent = two_exponent;
     prepared.quotient_bits = quotient_bits;
     return prepared;
@@ -102,10 +106,8 @@ BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two
     const int64_t precision = quotient_bits + GUARD_BITS;
     const int64_t shift = cut_in_place(numerator, precision) - cut_in_place(divisor, precision) + two_exponent;
     // floor(N' 2^shift / D'); for a negative shift, floor(floor(N' / D') / 2^-shift).
-    if (shift > 0)
-        mpz_mul_2exp(numerator, numerator, static_cast<mp_bitcnt_t>(shift));
     BigInteger quotient;
-    divide_in_halves(quotient, std::move(numerator), divisor);
+    divide_in_halves(quotient, std::move(numerator), shift > 0 ? shift : 0, divisor);
     divisor.release();
     if (shift < 0)
         mpz_tdiv_q_2exp(quotient, quotient, static_cast<mp_bitcnt_t>(-shift));

@@ -30,6 +30,7 @@ BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepare
 // and finishing. Both operands are taken over and freed once cut.
 BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two_exponent, int64_t quotient_bits);
 
-// quotient <- floor(dividend / divisor) for divisor > 0 <= dividend, with
-// less scratch memory than one division.
-void divide_in_halves(BigInteger& quotient, BigInteger dividend, const BigInteger& divisor);
+// quotient <- floor(numerator 2^shift / divisor) for divisor > 0 <= numerator
+// and shift >= 0, with less scratch memory than one division and without
+// the dividend's low zeros.
+void divide_in_halves(BigInteger& quotient, BigInteger numerator, int64_t shift, const BigInteger& divisor);
