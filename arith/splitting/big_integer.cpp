@@ -7,24 +7,9 @@ namespace {
 
 constexpr bool LONG_HOLDS_64_BITS = ULONG_MAX >= UINT64_MAX;
 
-// Below this many words a running product beats splitting further.
-constexpr size_t PRODUCT_LEAF_WORDS = 16;
-
-// The product of words[begin, end), each below 2^64.
-BigInteger product_of_words(const std::vector<uint64_t>& words, size_t begin, size_t end)
-{
-    BigInteger product(1);
-    if (end - begin <= PRODUCT_LEAF_WORDS) {
-        for (size_t i = begin; i < end; ++i)
-            multiply_small(product, words[i]);
-        return product;
-    }
-    const size_t middle = begin + (end - begin) / 2;
-    BigInteger right = product_of_words(words, middle, end);
-    product = product_of_words(words, begin, middle);
-    mpz_mul(product, product, right);
-    return product;
-}
+// Below this many factors a running product, two factors to a word, beats
+// splitting further.
+constexpr size_t PRODUCT_LEAF_FACTORS = 32;
 
 }  // namespace
 
@@ -65,12 +50,17 @@ void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t f
         mpz_submul(target, source, wide);
 }
 
-BigInteger product_of(const std::vector<uint32_t>& factors)
+BigInteger product_of(std::span<const uint32_t> factors)
 {
-    // Pack pairs of factors into words first: half the leaves for the tree.
-    std::vector<uint64_t> words;
-    words.reserve(factors.size() / 2 + 1);
-    for (size_t i = 0; i < factors.size(); i += 2)
-        words.push_back(i + 1 < factors.size() ? uint64_t{factors[i]} * factors[i + 1] : factors[i]);
-    return product_of_words(words, 0, words.size());
+    BigInteger product(1);
+    if (factors.size() <= PRODUCT_LEAF_FACTORS) {
+        for (size_t i = 0; i < factors.size(); i += 2)
+            multiply_small(product, i + 1 < factors.size() ? uint64_t{factors[i]} * factors[i + 1] : factors[i]);
+        return product;
+    }
+    const size_t middle = factors.size() / 2;
+    BigInteger right = product_of(factors.subspan(middle));
+    product = product_of(factors.first(middle));
+    mpz_mul(product, product, right);
+    return product;
 }

@@ -5,8 +5,8 @@
 #include <gmp.h>
 
 #include <cstdint>
+#include <span>
 #include <utility>
-#include <vector>
 
 class BigInteger {
 public:
@@ -45,4 +45,4 @@ void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t f
 
 // The product of the numbers, each below 2^32, by a balanced product tree
 // (a running product would cost time quadratic in its length). Empty gives 1.
-BigInteger product_of(const std::vector<uint32_t>& factors);
+BigInteger product_of(std::span<const uint32_t> factors);

@@ -60,7 +60,7 @@ namespace {
 
 BigInteger primes_product(const OddPrimePowers& list, size_t begin, size_t end)
 {
-    return product_of(std::vector<uint32_t>(list.primes.begin() + begin, list.primes.begin() + end));
+    return product_of(std::span<const uint32_t>(list.primes).subspan(begin, end - begin));
 }
 
 }  // namespace
