@@ -9,6 +9,7 @@
 #include <gmp.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +99,13 @@ void install_big_integer_memory()
 #endif
         mp_set_memory_functions(allocate, reallocate, release);
     });
+}
+
+void keep_whole_heap([[maybe_unused]] bool whole)
+{
+#ifdef __GLIBC__
+    mallopt(M_TRIM_THRESHOLD, whole ? INT_MAX : static_cast<int>(HEAP_TOP_KEPT_BYTES));
+#endif
 }
 
 void big_integer_failure_message(size_t bytes_requested, char* buffer, size_t buffer_size)

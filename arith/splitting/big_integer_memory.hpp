@@ -14,5 +14,10 @@ void set_big_integer_allocation_failure(BigIntegerAllocationFailure handler);
 // Gives GMP these memory functions; once is enough, more is harmless.
 void install_big_integer_memory();
 
+// Whether the heap keeps all the memory freed at its top for reuse, or
+// gives back what exceeds a couple of mebibytes (the default). Only glibc's
+// heap is tuned so.
+void keep_whole_heap(bool whole);
+
 // The line the default handler writes, without its line end.
 void big_integer_failure_message(size_t bytes_requested, char* buffer, size_t buffer_size);
