@@ -108,7 +108,7 @@ int64_t splitting_error_bound()
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
     // Measured with /usr/bin/time -v at 10 and 100 million digits: peaks of
-    // at most 6.9 and 4.5 bytes a digit beyond total (7.9 and 5.5 in all),
+    // at most 7.3 and 4.5 bytes a digit beyond total (8.3 and 5.5 in all),
     // the most of it GMP's scratch for the first divisions and the products
     // of the top merges.
     return 7 * decimal_exponent(limb_count) + (int64_t{32} << 20);
