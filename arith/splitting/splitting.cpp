@@ -27,12 +27,13 @@ constexpr size_t SERIES_COUNT = std::size(TERM_TABLE);
 
 // Below this many limbs the heap keeps all it frees. There the heap holds
 // most of the numbers, and a top given back is faulted straight in again:
-// keeping it took 60% of the page faults and 5% of the time away at one to
-// five million digits, for 0.2 to 6 MB more at the peak. At ten million
-// digits, where the peak is held to 8 bytes a digit, the top kept at the
-// peak added 6 MB to it (81 against 75 MB), so larger runs give back all
-// but 2 MiB (/usr/bin/time -v, alternating runs).
-constexpr int32_t WHOLE_HEAP_LIMB_COUNT = 1'500'000;
+// at a million digits keeping it took 6,700 page faults down to 3,000 and
+// 8% off the time, for 2 MB more at the peak, most of which is fixed costs
+// at that size. Larger runs give back all but 2 MiB: kept whole, the heap
+// added 6 MB to the peak at three and five million digits and at ten
+// million (81 against 75 MB), where the peak is held to 8 bytes a digit
+// (/usr/bin/time -v, alternating runs).
+constexpr int32_t WHOLE_HEAP_LIMB_COUNT = 500'000;
 
 // Measured on two cores with splitting_bench: 5,001 limbs 0.0046 s alone and
 // 0.0041 s on two threads; 2,501 limbs 0.0019 s alone, 0.0020 s on two.
