@@ -217,8 +217,6 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         mpz_mul(right_term, right.numerator, factor);
         right.numerator.release();
         mpz_mul(whole.large_primes, left_large, right_large);
-        if (top)
-            run_once(beside_.products);
     };
     in_parallel(length, left_part, right_part);
     mpz_mul_2exp(whole.numerator, whole.numerator, static_cast<mp_bitcnt_t>(y_twos_ * right_length));
@@ -249,9 +247,8 @@ BigInteger ArctanSplitting::sum_all(BesideTopMerge beside)
 {
     beside_ = std::move(beside);
     SplitSum all = sum(0, terms_);
-    // A series too short for a merge has no top merge to do them in.
+    // A series too short for a merge has no top merge to do it in.
     run_once(beside_.stripping);
-    run_once(beside_.products);
     // Every odd prime power q in (K, 2K - 1] is an o_k itself, and none
     // above K divides another, so P must be the product of p over those q.
     // Compared modulo a prime below 2^32: a slip in the lcm bookkeeping

@@ -32,12 +32,13 @@ struct SplitSum {
 };
 
 // Work for the thread that would otherwise wait in the top merge, whose two
-// sides are far from equal in both of its steps: the right half's stripping
-// also makes the uncached power of y, and the left half's products carry
-// it. Each piece runs once, on the side with less to do.
+// sides are far from equal: the right half's stripping also makes the
+// uncached power of y. It runs once, after the left half's stripping. (The
+// left half's products, which carry that power, are longer still, but the
+// products are where a sum holds the most memory, and work beside them set
+// the run's peak.)
 struct BesideTopMerge {
-    std::function<void()> stripping;  // after the left half's stripping
-    std::function<void()> products;   // after the right half's products
+    std::function<void()> stripping;
 };
 
 class ArctanSplitting {

@@ -161,6 +161,8 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
         x_powers[index] = arctan_splitting_x_power(TERM_TABLE[index].x, series_terms(index, limb_count));
     };
     auto take_divisor = [&](size_t index) {
+        if (lcms.empty())
+            make_lcms();
         if (!x_powers[index])
             make_x_power(index);
         SeriesDenominator divisor = arctan_splitting_denominator(std::move(*x_powers[index]), lcms[index]);
@@ -168,17 +170,12 @@ void gauss_formula_splitting(int32_t limb_count, int32_t* total, const Splitting
         lcms[index].release();
         return divisor;
     };
-    // The work each series' top merge leaves room for, each piece made
-    // before it is needed. The top merges' products hold the most memory of
-    // their sums, so only the first, which no division runs beside, takes
-    // any beside them (the lcms).
+    // The work each series' top merge leaves room for, made before it is
+    // needed: beside the stripping, the next divisor's power of x.
     auto beside_top_merge = [&](size_t index) -> BesideTopMerge {
         if (index == LAST)
             return {};
-        auto x_power = [&make_x_power, index] { make_x_power(index); };
-        if (index == 0)
-            return {x_power, make_lcms};
-        return {x_power, {}};
+        return {[&make_x_power, index] { make_x_power(index); }};
     };
     BigInteger numerators[SERIES_COUNT];
     auto sum = [&](size_t index) {
