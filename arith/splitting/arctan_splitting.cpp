@@ -31,6 +31,15 @@ int64_t first_multiple_index(int64_t q, int64_t from)
     return from + (step < 0 ? step + q : step);
 }
 
+// value <- its odd part, for value > 0; returns the power of two taken off.
+int32_t strip_twos(uint64_t& value)
+{
+    int32_t twos = 0;
+    for (; value % 2 == 0; value /= 2)
+        ++twos;
+    return twos;
+}
+
 void multiply_three(BigInteger& product, const BigInteger& a, const BigInteger& b, const BigInteger& c)
 {
     mpz_mul(product, a, b);
@@ -54,11 +63,7 @@ ArctanSplitting::ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers&
     // o_k = 2k + 1 < 2^31 keeps r_k * y below 2^47 in the leaves.
     require_bound(x >= 2 && x < (1 << 16) && terms >= 1 && terms < (int64_t{1} << 30), "splitting series size");
     y_odd_ = uint64_t(x) * uint64_t(x);
-    y_twos_ = 0;
-    while (y_odd_ % 2 == 0) {
-        y_odd_ /= 2;
-        ++y_twos_;
-    }
+    y_twos_ = strip_twos(y_odd_);
     cache_powers();
 }
 
@@ -264,13 +269,8 @@ BigInteger ArctanSplitting::sum_all(BesideTopMerge beside)
 
 SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms)
 {
-    SeriesDenominator power{BigInteger(), 0};
     uint64_t x_odd = uint64_t(x);
-    while (x_odd % 2 == 0) {
-        x_odd /= 2;
-        ++power.two_exponent;
-    }
-    power.two_exponent *= 2 * terms - 1;
+    SeriesDenominator power{BigInteger(), strip_twos(x_odd) * (2 * terms - 1)};
     mpz_ui_pow_ui(power.odd_part, static_cast<unsigned long>(x_odd), static_cast<unsigned long>(2 * terms - 1));
     return power;
 }
