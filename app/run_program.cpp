@@ -9,31 +9,21 @@
 #include "last_key.hpp"
 #include "limb.hpp"
 #include "memory_limit.hpp"
+#include "out_of_memory_report.hpp"
 #include "pi_digits.hpp"
+#include "process_memory.hpp"
 #include "progress_line.hpp"
 #include "result_file.hpp"
-#include "splitting/big_integer_memory.hpp"
 
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <string>
 
-namespace {
-
-void on_big_integer_allocation_failure(size_t bytes_requested)
-{
-    char message[160];
-    big_integer_failure_message(bytes_requested, message, sizeof message);
-    exit_at_once(message);
-}
-
-}  // namespace
-
 int run_program()
 {
     install_interruption_handlers();
-    set_big_integer_allocation_failure(on_big_integer_allocation_failure);
+    set_refused_memory_exit(exit_for_refused_memory_now);
     std::fputs("Enter accuracy: ", stdout);
     std::fflush(stdout);
 
@@ -42,19 +32,20 @@ int run_program()
         throw InputError("accuracy must be a whole number of digits from 0 to " + std::to_string(INT32_MAX));
     std::getc(stdin);  // the line end after the number
 
-    const int32_t limb_count = input.accuracy / LIMB_DIGITS + 1;
+    const int32_t limb_count = limb_count_for(input.accuracy);
     // Told before anything is allocated: an allocation that fails late, or
     // memory that runs out while the run touches its pages, would cost the
     // minutes of work before it.
     const int64_t bytes_needed = pi_bytes_needed(limb_count);
     const int64_t bytes_available = available_memory_bytes();
     if (bytes_needed > bytes_available)
-        throw OutOfMemory(bytes_needed, bytes_available);
+        throw OutOfMemory(MemoryUse::digit_arrays, bytes_needed, bytes_available);
 
     std::atomic<int64_t> work_done{0};
     PiOptions options;
     options.cpus = usable_cpu_count();
     options.progress = &work_done;
+    configure_process_memory(limb_count, options);
     const int64_t start = milliseconds_since_start();
     PiLimbs pi = [&] {
         const ProgressLine progress(work_done, pi_progress_total(limb_count, options));

@@ -10,7 +10,7 @@ void arctan_recip(int32_t x, int32_t limb_count, int32_t* result, int32_t* power
     if (limb_count <= 0)
         return;
     const int32_t xs[] = {x};
-    arctan_series(xs, limb_count, result, [](size_t, int32_t*) {}, EngineOptions{});
+    arctan_series(xs, limb_count, result, [](size_t, int32_t*) {}, WavefrontOptions{});
     for (int32_t i = 0; i < limb_count; ++i)
         power[i] = 0;
 }

@@ -6,25 +6,61 @@
 //   avx2:      5,001 limbs 0.94,  7,501 limbs 1.31
 //   portable:    251 limbs 0.80,    501 limbs 2.18
 //   integer:     251 limbs 0.90,    501 limbs 3.19
+// The integer path is never the series engine's choice; the portable one
+// runs wherever the CPU has neither AVX2 nor AVX-512.
 #include "engine_choice.hpp"
 
-int32_t splitting_crossover_limbs(EnginePath path)
+#include "gauss_formula.hpp"
+#include "splitting/splitting.hpp"
+#include "wavefront/wavefront.hpp"
+
+bool engine_built(Engine engine)
 {
-    switch (path) {
-    case EnginePath::avx512:
+    return engine == Engine::series || splitting_engine_built();
+}
+
+int32_t splitting_crossover_limbs(VectorIsa isa)
+{
+    switch (isa) {
+    case VectorIsa::avx512:
         return 14000;
-    case EnginePath::avx2:
+    case VectorIsa::avx2:
         return 5500;
-    case EnginePath::portable:
-    case EnginePath::integer:
-        return 300;
+    case VectorIsa::portable:
+        break;
     }
     return 300;
 }
 
-Engine choose_engine(int32_t limb_count, EnginePath path)
+Engine choose_engine(int32_t limb_count, VectorIsa isa)
 {
-    if (splitting_engine_built() && limb_count >= splitting_crossover_limbs(path))
+    if (engine_built(Engine::splitting) && limb_count >= splitting_crossover_limbs(isa))
         return Engine::splitting;
     return Engine::series;
+}
+
+int64_t run_engine(Engine engine, int32_t limb_count, int32_t* total, const EngineRun& run)
+{
+    if (engine == Engine::splitting) {
+        SplittingOptions options;
+        options.threads = splitting_threads(limb_count, run.cpus);
+        options.progress = run.progress;
+        gauss_formula_splitting(limb_count, total, options);
+        return splitting_error_bound();
+    }
+    WavefrontOptions options;
+    options.threads = wavefront_threads(limb_count, run.cpus);
+    options.progress = run.progress;
+    gauss_formula_wavefront(limb_count, total, options);
+    return gauss_formula_error_bound(limb_count);
+}
+
+int64_t engine_bytes_needed(Engine engine, int32_t limb_count)
+{
+    return engine == Engine::splitting ? splitting_bytes_needed(limb_count) : wavefront_bytes_needed(limb_count);
+}
+
+int64_t engine_progress_total(Engine engine, int32_t limb_count)
+{
+    return engine == Engine::splitting ? splitting_progress_total(limb_count) : wavefront_progress_total(limb_count);
 }

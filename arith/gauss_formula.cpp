@@ -10,13 +10,6 @@
 
 namespace {
 
-// Below this many limbs a second thread costs more to start than it saves
-// (measured on two cores: 500 limbs 84 us alone, 93 us on two threads;
-// 1000 limbs 237 us alone, 191 us on two).
-constexpr int32_t THREADED_LIMB_COUNT = 1000;
-
-constexpr int32_t FORMULA_XS[] = {TERM_TABLE[0].x, TERM_TABLE[1].x, TERM_TABLE[2].x};
-
 void set_zero(int32_t limb_count, int32_t* a)
 {
     for (int32_t i = 0; i < limb_count; ++i)
@@ -36,25 +29,6 @@ void add_weighted(int32_t limb_count, int32_t* total, int32_t* arc, int32_t coef
         limb_sub(limb_count, total, arc);
 }
 
-int32_t formula_threads(int32_t limb_count, int32_t cpus)
-{
-    if (limb_count < THREADED_LIMB_COUNT)
-        return 1;
-    return std::clamp(arctan_series_parallelism(FORMULA_XS, limb_count), 1, std::max(1, cpus));
-}
-
-void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, const EngineOptions& options)
-{
-    // The three series run at once; each arctangent is weighed into total as
-    // it is read out, in the table's order.
-    set_zero(limb_count, total);
-    arctan_series(
-        FORMULA_XS, limb_count, arc,
-        [&](size_t term, int32_t* limbs) { add_weighted(limb_count, total, limbs, TERM_TABLE[term].coefficient); },
-        options);
-    limb_mul_small(limb_count, total, 4);
-}
-
 void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient)
 {
     set_zero(limb_count, total);
@@ -63,16 +37,6 @@ void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, i
         add_weighted(limb_count, total, arc, term.coefficient);
     }
     limb_mul_small(limb_count, total, 4);
-}
-
-int64_t gauss_formula_progress_total(int32_t limb_count)
-{
-    return arctan_series_progress_total(FORMULA_XS, limb_count);
-}
-
-int64_t gauss_formula_scratch_bytes(int32_t limb_count)
-{
-    return arctan_series_scratch_bytes(FORMULA_XS, limb_count, best_engine_path());
 }
 
 // Why the bound holds. Let u be the last limb's unit and M = 1/u = 10^T,
@@ -105,15 +69,15 @@ namespace {
 // the rounding of the logarithm could change the count, both counts are
 // tried and the larger E taken. t_K is rounded up, but never above
 // 1 / (2K+1), its bound whenever K is the true count.
-double arctan_error_bound(int32_t x, int64_t fraction_digits)
+double arctan_error_bound(int32_t x, int64_t digits)
 {
     const double log10_x = std::log10(static_cast<double>(x));
-    const double odd_limit = static_cast<double>(fraction_digits) / log10_x;
+    const double odd_limit = static_cast<double>(digits) / log10_x;
     const double slack = 1e-9 * std::max(1.0, odd_limit);
     const auto count_below = [](double limit) { return static_cast<int64_t>(std::floor((limit + 1) / 2)); };
     double largest = 0;
     for (int64_t k = std::max<int64_t>(0, count_below(odd_limit - slack)); k <= count_below(odd_limit + slack); ++k) {
-        const double exponent = static_cast<double>(fraction_digits) - static_cast<double>(2 * k + 1) * log10_x;
+        const double exponent = static_cast<double>(digits) - static_cast<double>(2 * k + 1) * log10_x;
         const double tail = std::min(1.0, std::pow(10.0, exponent) * (1 + 1e-4)) / static_cast<double>(2 * k + 1);
         largest = std::max(largest, static_cast<double>((k + 1) / 2) + tail);
     }
@@ -124,10 +88,10 @@ double arctan_error_bound(int32_t x, int64_t fraction_digits)
 
 int64_t gauss_formula_error_bound(int32_t limb_count)
 {
-    const int64_t fraction_digits = 4 * (int64_t{std::max(limb_count, 1)} - 1);
+    const int64_t digits = fraction_digits(std::max(limb_count, 1));
     double bound = 0;
     for (const FormulaTerm& term : TERM_TABLE)
-        bound += 4.0 * std::abs(term.coefficient) * arctan_error_bound(term.x, fraction_digits);
+        bound += 4.0 * std::abs(term.coefficient) * arctan_error_bound(term.x, digits);
     // The sum of a few doubles below 2^40 is off by far less than the 1e-9
     // relative taken on top.
     return static_cast<int64_t>(std::ceil(bound * (1 + 1e-9)));

@@ -2,8 +2,6 @@
 // summed in fixed point, and the bound on how far the truncated sum can stray.
 #pragma once
 
-#include "wavefront/wavefront.hpp"
-
 #include <cstdint>
 
 struct FormulaTerm {
@@ -13,29 +11,16 @@ struct FormulaTerm {
 
 inline constexpr FormulaTerm TERM_TABLE[] = {{18, 12}, {57, 8}, {239, -5}};
 
-// total <- pi over limb_count limbs by the wavefront engine; arc is a working
-// array of the same length that holds one arctangent at a time while it is
-// weighed into total.
-void gauss_formula(int32_t limb_count, int32_t* total, int32_t* arc, const EngineOptions& options = {});
-
-// The same formula over the straightforward series (arctan_recip_reference),
-// one after another with the four arrays it has always used: the yardstick
-// for the engine, slow.
+// total <- pi over limb_count limbs by the straightforward series
+// (arctan_recip_reference), one arctangent after another in arc with power
+// and quotient as working arrays, all of limb_count limbs: the yardstick that
+// the series engine matches limb for limb, slow.
 void gauss_formula_reference(int32_t limb_count, int32_t* total, int32_t* arc, int32_t* power, int32_t* quotient);
 
 // total <- total + coefficient * arc; arc is scaled in place.
 void add_weighted(int32_t limb_count, int32_t* total, int32_t* arc, int32_t coefficient);
 
-// The threads worth starting for the formula over limb_count limbs on cpus
-// CPUs: one for small inputs, otherwise no more than the series can keep busy.
-int32_t formula_threads(int32_t limb_count, int32_t cpus);
-
-// What one gauss_formula run adds to the progress counter.
-int64_t gauss_formula_progress_total(int32_t limb_count);
-
-// The bytes gauss_formula allocates beyond the two arrays it is given.
-int64_t gauss_formula_scratch_bytes(int32_t limb_count);
-
 // An upper bound on |total - pi| in units of the last limb, for the result of
-// gauss_formula (or gauss_formula_reference) over limb_count limbs.
+// gauss_formula_reference over limb_count limbs, and so for every engine that
+// gives its limbs.
 int64_t gauss_formula_error_bound(int32_t limb_count);

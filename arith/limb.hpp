@@ -10,6 +10,19 @@
 inline constexpr int32_t LIMB_BASE = 10000;
 inline constexpr int32_t LIMB_DIGITS = 4;
 
+// The limbs that hold an accuracy of at least 0 digits: the integer limb and
+// one limb for every whole group of four digits (the rest are left off).
+inline constexpr int32_t limb_count_for(int32_t accuracy)
+{
+    return accuracy / LIMB_DIGITS + 1;
+}
+
+// The decimal digits after the point that limb_count >= 1 limbs hold.
+inline constexpr int64_t fraction_digits(int32_t limb_count)
+{
+    return int64_t{LIMB_DIGITS} * (limb_count - 1);
+}
+
 // dst <- dst + src. The carry out of limb 0 is dropped.
 void limb_add(int32_t limb_count, int32_t* dst, const int32_t* src);
 

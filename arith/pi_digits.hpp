@@ -7,24 +7,14 @@
 #pragma once
 
 #include "engine_choice.hpp"
+#include "out_of_memory.hpp"
 #include "unwritten_limbs.hpp"
 
 #include <atomic>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 
 inline constexpr int32_t INITIAL_GUARD_LIMBS = 4;
-
-// The limb arrays of a run, or the engine's digit arrays, could not be had:
-// the allocation failed, or the bytes needed are more than the process can
-// get (bytes_available, or -1 when that is not known).
-class OutOfMemory : public std::runtime_error {
-public:
-    explicit OutOfMemory(int64_t bytes_needed, int64_t bytes_available = -1);
-    int64_t bytes_needed;
-    int64_t bytes_available;
-};
 
 struct PiLimbs {
     UnwrittenLimbs limbs;  // the wanted limbs followed by the guard limbs
@@ -44,7 +34,8 @@ struct PiOptions {
 };
 
 // Pi over limb_count limbs (limb 0 the integer part 3), each the truncated
-// digit group of pi. Throws OutOfMemory when the working arrays cannot be had.
+// digit group of pi. Throws OutOfMemory (for the digit arrays, with the bytes
+// of pi_bytes_needed) when an allocation fails.
 PiLimbs compute_pi(int32_t limb_count, const PiOptions& options = {});
 
 // The most bytes a compute_pi run holds at once (its first attempt), for

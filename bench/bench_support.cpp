@@ -21,7 +21,7 @@ std::vector<std::string> split_at_commas(const std::string& list)
 
 int32_t limbs_for(int64_t digits)
 {
-    return static_cast<int32_t>(digits / LIMB_DIGITS + 1);
+    return limb_count_for(static_cast<int32_t>(digits));
 }
 
 std::string cpu_model()

@@ -50,7 +50,7 @@ Workload make_workload()
     return work;
 }
 
-void run_band(benchmark::State& state, EnginePath path)
+void run_band(benchmark::State& state, KernelPath path)
 {
     const FloatingKernel kernel = floating_kernel(path);
     Workload work = make_workload();
@@ -78,10 +78,10 @@ void run_band(benchmark::State& state, EnginePath path)
 
 int main(int argc, char** argv)
 {
-    for (const EnginePath path : available_engine_paths()) {
-        if (path == EnginePath::integer)
+    for (const KernelPath path : available_kernel_paths()) {
+        if (path == KernelPath::integer)
             continue;
-        benchmark::RegisterBenchmark((std::string("FloatingKernel/") + engine_path_name(path)).c_str(), run_band,
+        benchmark::RegisterBenchmark((std::string("FloatingKernel/") + kernel_path_name(path)).c_str(), run_band,
                                      path)
             ->Unit(benchmark::kMicrosecond);
     }

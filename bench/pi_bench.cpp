@@ -16,6 +16,7 @@
 #include "gauss_formula.hpp"
 #include "bench_support.hpp"
 #include "limb.hpp"
+#include "wavefront/wavefront.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -40,21 +41,20 @@ struct Settings {
     std::vector<std::string> path_names;  // empty: as the sizes say
 };
 
-// The formula as it was before the engine: the straightforward series one
-// after another, weighed and summed with the limb operations.
+// The formula by the straightforward series, one after another, weighed and
+// summed with the limb operations.
 void reference_formula(int32_t limb_count, std::vector<int32_t>& total)
 {
     std::vector<int32_t> arc(limb_count), power(limb_count), quotient(limb_count);
     gauss_formula_reference(limb_count, total.data(), arc.data(), power.data(), quotient.data());
 }
 
-void engine_formula(int32_t limb_count, EnginePath path, int32_t threads, std::vector<int32_t>& total)
+void engine_formula(int32_t limb_count, KernelPath path, int32_t threads, std::vector<int32_t>& total)
 {
-    std::vector<int32_t> arc(limb_count);
-    EngineOptions options;
+    WavefrontOptions options;
     options.path = path;
     options.threads = threads;
-    gauss_formula(limb_count, total.data(), arc.data(), options);
+    gauss_formula_wavefront(limb_count, total.data(), options);
 }
 
 Settings read_settings(int argc, char** argv)
@@ -87,9 +87,9 @@ int main(int argc, char** argv)
     const unsigned hardware = std::thread::hardware_concurrency();
     const int32_t all_threads = hardware == 0 ? 1 : static_cast<int32_t>(hardware);
     std::printf("CPU: %s\nhardware threads: %d\npaths this CPU runs:", cpu_model().c_str(), all_threads);
-    for (const EnginePath path : available_engine_paths())
-        std::printf(" %s", engine_path_name(path));
-    std::printf("\nbest path: %s\n", engine_path_name(best_engine_path()));
+    for (const KernelPath path : available_kernel_paths())
+        std::printf(" %s", kernel_path_name(path));
+    std::printf("\nbest path: %s\n", kernel_path_name(best_kernel_path()));
     std::printf("whole formula (three series, weighed and summed); times in seconds, "
                 "median of %d when below %.0f s\n\n", REPEATS, REPEAT_BELOW_SECONDS);
 
@@ -107,29 +107,29 @@ int main(int argc, char** argv)
             timings.push_back({digits, "reference", 1, reference_seconds});
         }
 
-        std::vector<EnginePath> paths = available_engine_paths();
+        std::vector<KernelPath> paths = available_kernel_paths();
         if (!settings.path_names.empty())
-            std::erase_if(paths, [&](EnginePath path) {
-                return std::find(settings.path_names.begin(), settings.path_names.end(), engine_path_name(path)) ==
+            std::erase_if(paths, [&](KernelPath path) {
+                return std::find(settings.path_names.begin(), settings.path_names.end(), kernel_path_name(path)) ==
                        settings.path_names.end();
             });
         else if (digits > settings.every_path_up_to)
-            paths = {best_engine_path()};
+            paths = {best_kernel_path()};
         std::vector<int32_t> thread_counts{1};
         if (all_threads > 1)
             thread_counts.push_back(all_threads);
-        for (const EnginePath path : paths)
+        for (const KernelPath path : paths)
             for (const int32_t threads : thread_counts) {
                 const double seconds = median_seconds([&] { engine_formula(limb_count, path, threads, total); });
                 const std::string label =
-                    std::string("engine ") + engine_path_name(path) + " x" + std::to_string(threads);
+                    std::string("engine ") + kernel_path_name(path) + " x" + std::to_string(threads);
                 std::printf("  %-22s %10.4f", label.c_str(), seconds);
                 if (with_reference) {
                     std::printf("   reference/engine %8.1f%s", reference_seconds / seconds,
                                 total == expected ? "" : "   LIMBS DIFFER");
                 }
                 std::printf("\n");
-                timings.push_back({digits, engine_path_name(path), threads, seconds});
+                timings.push_back({digits, kernel_path_name(path), threads, seconds});
                 if (with_reference && total != expected)
                     return 1;
             }

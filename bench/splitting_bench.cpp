@@ -13,9 +13,9 @@
 // --series-paths names others (to measure each path's crossover); the
 // others at every size.
 #include "bench_support.hpp"
-#include "gauss_formula.hpp"
 #include "limb.hpp"
 #include "splitting/splitting.hpp"
+#include "wavefront/wavefront.hpp"
 #include "straightforward_splitting.hpp"
 
 #include <algorithm>
@@ -38,7 +38,7 @@ struct Settings {
     std::vector<int64_t> digit_counts{std::begin(DIGIT_COUNTS), std::end(DIGIT_COUNTS)};
     int64_t series_up_to = DEFAULT_SERIES_UP_TO;
     int64_t straightforward_up_to = DEFAULT_STRAIGHTFORWARD_UP_TO;
-    std::vector<EnginePath> series_paths{best_engine_path()};
+    std::vector<KernelPath> series_paths{best_kernel_path()};
 };
 
 Settings read_settings(int argc, char** argv)
@@ -57,8 +57,8 @@ Settings read_settings(int argc, char** argv)
         else if (std::strcmp(argv[i], "--series-paths") == 0 && has_value) {
             settings.series_paths.clear();
             for (const std::string& name : split_at_commas(argv[++i]))
-                for (EnginePath path : available_engine_paths())
-                    if (name == engine_path_name(path))
+                for (KernelPath path : available_kernel_paths())
+                    if (name == kernel_path_name(path))
                         settings.series_paths.push_back(path);
         } else {
             exit_with_usage(argv[0], "[--digits N,N,...] [--series-up-to DIGITS] [--straightforward-up-to DIGITS] "
@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     const unsigned hardware = std::thread::hardware_concurrency();
     const int32_t all_threads = hardware == 0 ? 1 : static_cast<int32_t>(hardware);
     std::printf("CPU: %s\nhardware threads: %d\nseries path: %s\n", cpu_model().c_str(), all_threads,
-                engine_path_name(best_engine_path()));
+                kernel_path_name(best_kernel_path()));
     std::printf("whole formula; times in seconds, median of %d when below %.0f s\n\n", REPEATS,
                 REPEAT_BELOW_SECONDS);
 
@@ -118,19 +118,18 @@ int main(int argc, char** argv)
         if (digits <= settings.straightforward_up_to)
             compare("straightforward x2", "straightforward", 2,
                     [&] { straightforward_splitting(limb_count, other.data()); });
-        const int32_t series_threads = formula_threads(limb_count, all_threads);
-        for (const EnginePath path : settings.series_paths) {
+        const int32_t series_threads = wavefront_threads(limb_count, all_threads);
+        for (const KernelPath path : settings.series_paths) {
             if (digits > settings.series_up_to)
                 break;
             const std::string label =
-                std::string("series ") + engine_path_name(path) + " x" + std::to_string(series_threads);
-            const std::string method = std::string("series-") + engine_path_name(path);
+                std::string("series ") + kernel_path_name(path) + " x" + std::to_string(series_threads);
+            const std::string method = std::string("series-") + kernel_path_name(path);
             compare(label.c_str(), method.c_str(), series_threads, [&] {
-                std::vector<int32_t> arc(limb_count);
-                EngineOptions options;
+                WavefrontOptions options;
                 options.path = path;
                 options.threads = series_threads;
-                gauss_formula(limb_count, other.data(), arc.data(), options);
+                gauss_formula_wavefront(limb_count, other.data(), options);
             });
         }
         std::printf("\n");

@@ -61,7 +61,7 @@ void scaled_arctan(int32_t x, int64_t exponent, mpz_t result)
 
 void straightforward_splitting(int32_t limb_count, int32_t* total)
 {
-    const int64_t exponent = int64_t{LIMB_DIGITS} * (limb_count - 1);
+    const int64_t exponent = fraction_digits(limb_count);
     mpz_t arcs[3];
     for (mpz_t& arc : arcs)
         mpz_init(arc);

@@ -190,11 +190,11 @@ std::string first_difference(const KernelRun& run, const Model& model)
 }
 
 // Every floating path this CPU runs, with its kernel.
-std::vector<EnginePath> floating_paths()
+std::vector<KernelPath> floating_paths()
 {
-    std::vector<EnginePath> paths;
-    for (const EnginePath path : available_engine_paths())
-        if (path != EnginePath::integer)
+    std::vector<KernelPath> paths;
+    for (const KernelPath path : available_kernel_paths())
+        if (path != KernelPath::integer)
             paths.push_back(path);
     return paths;
 }
@@ -239,9 +239,9 @@ BandCase first_band_of_18()
 
 // Runs the model and the kernel over the same steps, in several calls (one of
 // them empty), so that the lanes also carry the state from call to call.
-void expect_kernel_matches_model(EnginePath path, const BandCase& c, std::mt19937_64& random, bool extreme)
+void expect_kernel_matches_model(KernelPath path, const BandCase& c, std::mt19937_64& random, bool extreme)
 {
-    SCOPED_TRACE(std::string(engine_path_name(path)) + " " + c.name + (extreme ? " extreme" : " random"));
+    SCOPED_TRACE(std::string(kernel_path_name(path)) + " " + c.name + (extreme ? " extreme" : " random"));
     const FloatingBand band = band_of(c);
     Model model = random_model(c, random, extreme);
     KernelRun run = kernel_run_of(model);
@@ -257,7 +257,7 @@ void expect_kernel_matches_model(EnginePath path, const BandCase& c, std::mt1993
 TEST(FloatingKernel, EachPathIsExactAtTheBound)
 {
     std::mt19937_64 random(20240917);
-    for (const EnginePath path : floating_paths())
+    for (const KernelPath path : floating_paths())
         for (const BandCase& c : edge_cases()) {
             // The bands are ones the plan accepts, with divisors up to the limit.
             ASSERT_EQ(broken_floating_bound(c.radix, c.power_divisor, (EXACT / c.radix - 1) / 2), nullptr) << c.name;
@@ -270,22 +270,22 @@ TEST(FloatingKernel, EachPathIsExactAtTheBound)
 TEST(FloatingKernel, EachPathIsExactOnTheFirstBand)
 {
     std::mt19937_64 random(18);
-    for (const EnginePath path : floating_paths())
+    for (const KernelPath path : floating_paths())
         for (int32_t round = 0; round < 4; ++round)
             expect_kernel_matches_model(path, first_band_of_18(), random, false);
 }
 
 TEST(FloatingKernel, PathsGetTheirOwnKernel)
 {
-    const std::vector<EnginePath> paths = available_engine_paths();
-    auto runs = [&](EnginePath path) { return std::find(paths.begin(), paths.end(), path) != paths.end(); };
-    EXPECT_EQ(floating_kernel(EnginePath::portable), &floating_kernel_portable);
+    const std::vector<KernelPath> paths = available_kernel_paths();
+    auto runs = [&](KernelPath path) { return std::find(paths.begin(), paths.end(), path) != paths.end(); };
+    EXPECT_EQ(floating_kernel(KernelPath::portable), &floating_kernel_portable);
 #if defined(__x86_64__)
-    if (runs(EnginePath::avx2)) {
-        EXPECT_EQ(floating_kernel(EnginePath::avx2), &floating_kernel_avx2);
+    if (runs(KernelPath::avx2)) {
+        EXPECT_EQ(floating_kernel(KernelPath::avx2), &floating_kernel_avx2);
     }
-    if (runs(EnginePath::avx512)) {
-        EXPECT_EQ(floating_kernel(EnginePath::avx512), &floating_kernel_avx512);
+    if (runs(KernelPath::avx512)) {
+        EXPECT_EQ(floating_kernel(KernelPath::avx512), &floating_kernel_avx512);
     }
 #endif
     (void)runs;
@@ -300,8 +300,8 @@ TEST(FloatingKernel, EachPathLeavesTheMxcsrAsItFoundIt)
     const unsigned saved = _mm_getcsr();
     // Round-up and a sticky flag set, so that a kernel resetting either shows.
     const unsigned caller = (saved & ~_MM_ROUND_MASK) | _MM_ROUND_UP | _MM_EXCEPT_INEXACT;
-    for (const EnginePath path : floating_paths()) {
-        SCOPED_TRACE(engine_path_name(path));
+    for (const KernelPath path : floating_paths()) {
+        SCOPED_TRACE(kernel_path_name(path));
         KernelRun run = kernel_run_of(random_model(c, random, false));
         _mm_setcsr(caller);
         floating_kernel(path)(band, run.lanes, run.power.data() + FRONT, run.sum.data() + FRONT, STEPS);
@@ -313,8 +313,8 @@ TEST(FloatingKernel, EachPathLeavesTheMxcsrAsItFoundIt)
 
 TEST(FloatingKernel, Avx2RefusesSignsItCannotApply)
 {
-    const std::vector<EnginePath> paths = available_engine_paths();
-    if (std::find(paths.begin(), paths.end(), EnginePath::avx2) == paths.end())
+    const std::vector<KernelPath> paths = available_kernel_paths();
+    if (std::find(paths.begin(), paths.end(), KernelPath::avx2) == paths.end())
         GTEST_SKIP() << "this CPU does not run the AVX2 path";
     std::mt19937_64 random(11);
     const BandCase c = first_band_of_18();

@@ -82,7 +82,7 @@ TEST(PiDigits, CutsJustBeforeRunsOfNinesOrZerosAreNeverGuessed)
     // whole limb), for binary splitting a one-limb guard (its bound is a few
     // units of the last limb).
     std::vector<std::pair<Engine, int32_t>> engine_guards{{Engine::series, 2}};
-    if (splitting_engine_built())
+    if (engine_built(Engine::splitting))
         engine_guards.emplace_back(Engine::splitting, 1);
     const std::string& decimals = reference_decimals();
     int found = 0;
@@ -126,8 +126,8 @@ namespace {
 // within one such unit of the value returned.
 int64_t formula_error_in_hundred_millionths(int32_t limb_count)
 {
-    std::vector<int32_t> total(limb_count), arc(limb_count);
-    gauss_formula(limb_count, total.data(), arc.data());
+    std::vector<int32_t> total(limb_count);
+    run_engine(Engine::series, limb_count, total.data(), {});
     const int32_t extended = limb_count + 2;
     total.resize(extended, 0);
     std::vector<int32_t> truth(extended);

@@ -4,13 +4,13 @@
 // digits.
 #include "engine_choice.hpp"
 #include "limb.hpp"
+#include "out_of_memory_report.hpp"
 #include "pi_digits.hpp"
 #include "reference_digits.hpp"
 #include "splitting/arctan_splitting.hpp"
-#include "splitting/big_integer_memory.hpp"
 #include "splitting/decimal_limbs.hpp"
 #include "splitting/fraction_limbs.hpp"
-#include "splitting/large_blocks.hpp"
+#include "large_blocks.hpp"
 #include "splitting/splitting.hpp"
 #include "splitting/truncated_quotient.hpp"
 
@@ -100,12 +100,12 @@ TEST(Splitting, RangesSumToThePlainRationalSumOverTheirLcm)
     const std::pair<int64_t, int64_t> ranges[] = {{0, 1},   {0, 2},     {3, 4},     {0, 32},      {0, 33},
                                                   {7, 100}, {100, 357}, {0, 1000},  {4000, 4129}, {9000, 9700}};
     const OddPrimePowers list = odd_prime_powers_up_to(2 * 9700);
-    TaskSlots slots(1);
+    ForkJoinPool pool(1);
     mpq_t expected, found;
     mpq_inits(expected, found, nullptr);
     for (int32_t x : {2, 18, 57, 239}) {
         for (const auto& [begin, end] : ranges) {
-            ArctanSplitting series(x, end, list, slots);
+            ArctanSplitting series(x, end, list, pool);
             const SplitSum range = series.sum(begin, end);
             BigInteger lcm(1);
             for (int64_t k = begin; k < end; ++k)
@@ -147,10 +147,10 @@ TEST(Splitting, WorkBesideTheTopMergeRunsOnceWhateverTheSize)
     for (int64_t terms : {1, 20, 70000}) {
         const OddPrimePowers list = odd_prime_powers_up_to(2 * terms - 1);
         for (int32_t threads : {1, 2}) {
-            TaskSlots slots(threads);
-            const BigInteger expected = ArctanSplitting(18, terms, list, slots).sum_all();
+            ForkJoinPool pool(threads);
+            const BigInteger expected = ArctanSplitting(18, terms, list, pool).sum_all();
             std::atomic<int> runs{0};
-            ArctanSplitting series(18, terms, list, slots);
+            ArctanSplitting series(18, terms, list, pool);
             const BigInteger found = series.sum_all({[&] { ++runs; }});
             EXPECT_EQ(mpz_cmp(found, expected), 0) << terms << " terms, " << threads << " threads";
             EXPECT_EQ(runs.load(), 1) << terms << " terms, " << threads << " threads";
@@ -162,12 +162,12 @@ TEST(Splitting, ThreadsGiveTheSameNumbers)
 {
     const int64_t terms = 70000;  // forks at several levels
     const OddPrimePowers list = odd_prime_powers_up_to(2 * terms - 1);
-    TaskSlots one(1);
+    ForkJoinPool one(1);
     ArctanSplitting alone(57, terms, list, one);
     const BigInteger expected = alone.sum_all();
     for (int32_t threads : {2, 3, 8}) {
-        TaskSlots slots(threads);
-        ArctanSplitting series(57, terms, list, slots);
+        ForkJoinPool pool(threads);
+        ArctanSplitting series(57, terms, list, pool);
         EXPECT_EQ(mpz_cmp(series.sum_all(), expected), 0) << threads << " threads";
     }
 }
@@ -274,9 +274,9 @@ TEST(Splitting, DecimalLimbsMatchGmpsConversion)
                 mpz_tdiv_q_ui(value, bound, 10001);  // leading zero limbs
             const std::string digits = padded_digits(value, limb_count);
             for (int32_t threads : {1, 2}) {
-                TaskSlots slots(threads);
+                ForkJoinPool pool(threads);
                 std::vector<int32_t> limbs(limb_count, -1);
-                decimal_limbs(value, limb_count, limbs.data(), slots);
+                decimal_limbs(value, limb_count, limbs.data(), pool);
                 EXPECT_EQ(limb_digits(limbs), digits) << limb_count << " limbs, shape " << shape << ", " << threads << " threads";
             }
         }
@@ -336,9 +336,9 @@ TEST(Splitting, FractionLimbsAreTheExactFloor)
             mpz_fdiv_q_2exp(exact, exact, static_cast<mp_bitcnt_t>(bits));
             const std::string digits = padded_digits(exact, limb_count);
             for (int32_t threads : {1, 2}) {
-                TaskSlots slots(threads);
+                ForkJoinPool pool(threads);
                 std::vector<int32_t> limbs(limb_count, -1);
-                fraction_limbs(fractions[shape], limb_count, limbs.data(), powers, slots);
+                fraction_limbs(fractions[shape], limb_count, limbs.data(), LimbConversion{powers, pool});
                 EXPECT_EQ(limb_digits(limbs), digits)
                     << limb_count << " limbs, shape " << shape << ", " << threads << " threads";
             }
@@ -371,7 +371,7 @@ TEST(Splitting, PrintsTheSameLimbsAsTheSeriesEngine)
 {
     // Both sides of the crossover, the line ends of the result file, and
     // seeded random sizes up to 300,000 digits, at 1, 2 and 3 threads.
-    const int32_t crossover = splitting_crossover_limbs(best_engine_path());
+    const int32_t crossover = splitting_crossover_limbs(best_vector_isa());
     std::vector<int32_t> limb_counts = {1, 2, 25, 26, 1000, crossover - 1, crossover, crossover + 1};
     std::mt19937 random(8);
     for (int i = 0; i < 6; ++i)
@@ -399,11 +399,12 @@ TEST(Splitting, ProgressReachesItsTotalExactly)
 
 TEST(Splitting, EngineChoiceFollowsTheCrossover)
 {
-    for (EnginePath path : available_engine_paths()) {
-        const int32_t crossover = splitting_crossover_limbs(path);
-        EXPECT_EQ(choose_engine(crossover - 1, path), Engine::series);
-        EXPECT_EQ(choose_engine(crossover, path), Engine::splitting);
+    for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512}) {
+        const int32_t crossover = splitting_crossover_limbs(isa);
+        EXPECT_EQ(choose_engine(crossover - 1, isa), Engine::series);
+        EXPECT_EQ(choose_engine(crossover, isa), Engine::splitting);
     }
+    EXPECT_EQ(choose_engine(1 << 30), Engine::splitting);
 }
 
 TEST(Splitting, BigIntegersKeepTheirValueThroughEveryKindOfReallocation)
@@ -468,6 +469,8 @@ TEST(Splitting, RefusedMemoryEndsTheRunWithTheMessageAndStatusOne)
             getrlimit(RLIMIT_AS, &limit);
             limit.rlim_cur = address_space_in_use() + (rlim_t{48} << 20);
             setrlimit(RLIMIT_AS, &limit);
+            set_refused_memory_exit(exit_for_refused_memory_now);
+            install_big_integer_memory();
             const int32_t limb_count = 5000000;  // 20 million digits
             std::vector<int32_t> total(limb_count);
             gauss_formula_splitting(limb_count, total.data());

@@ -42,13 +42,13 @@ Limbs reference_arctan(int32_t x, int32_t limb_count)
     return result;
 }
 
-Limbs engine_arctan(int32_t x, int32_t limb_count, EnginePath path, int32_t threads = 1,
+Limbs engine_arctan(int32_t x, int32_t limb_count, KernelPath path, int32_t threads = 1,
                     int64_t chunk_digits = DEFAULT_CHUNK_DIGITS)
 {
     Limbs result(limb_count, -7);
     const int32_t xs[] = {x};
     int32_t* const results[] = {result.data()};
-    EngineOptions options;
+    WavefrontOptions options;
     options.path = path;
     options.threads = threads;
     options.chunk_digits = chunk_digits;
@@ -56,8 +56,8 @@ Limbs engine_arctan(int32_t x, int32_t limb_count, EnginePath path, int32_t thre
     return result;
 }
 
-// The formula as it was before the engine: the reference series one after
-// another, weighed and summed with the limb operations.
+// The formula by the reference series, one after another, weighed and summed
+// with the limb operations.
 Limbs reference_formula(int32_t limb_count)
 {
     Limbs total(limb_count), arc(limb_count), power(limb_count), quotient(limb_count);
@@ -65,16 +65,16 @@ Limbs reference_formula(int32_t limb_count)
     return total;
 }
 
-Limbs engine_formula(int32_t limb_count, const EngineOptions& options)
+Limbs engine_formula(int32_t limb_count, const WavefrontOptions& options)
 {
-    Limbs total(limb_count), arc(limb_count);
-    gauss_formula(limb_count, total.data(), arc.data(), options);
+    Limbs total(limb_count);
+    gauss_formula_wavefront(limb_count, total.data(), options);
     return total;
 }
 
-std::string describe(int32_t x, int32_t limb_count, EnginePath path)
+std::string describe(int32_t x, int32_t limb_count, KernelPath path)
 {
-    return "x=" + std::to_string(x) + " limbs=" + std::to_string(limb_count) + " path=" + engine_path_name(path);
+    return "x=" + std::to_string(x) + " limbs=" + std::to_string(limb_count) + " path=" + kernel_path_name(path);
 }
 
 // Limb counts drawn once from a fixed seed, so every run checks the same ones.
@@ -91,21 +91,21 @@ std::vector<int32_t> seeded_limb_counts(int32_t how_many, int32_t low, int32_t h
 void expect_engine_matches_reference(int32_t x, int32_t limb_count)
 {
     const Limbs expected = reference_arctan(x, limb_count);
-    for (const EnginePath path : available_engine_paths())
+    for (const KernelPath path : available_kernel_paths())
         ASSERT_EQ(engine_arctan(x, limb_count, path), expected) << describe(x, limb_count, path);
 }
 
 }  // namespace
 
-TEST(EnginePaths, TheBestPathIsTheLastOneThisCpuRuns)
+TEST(KernelPaths, TheBestPathIsTheLastOneThisCpuRuns)
 {
-    const std::vector<EnginePath> paths = available_engine_paths();
+    const std::vector<KernelPath> paths = available_kernel_paths();
     ASSERT_GE(paths.size(), 2u);
-    EXPECT_EQ(paths[0], EnginePath::integer);
-    EXPECT_EQ(paths[1], EnginePath::portable);
-    EXPECT_EQ(paths.back(), best_engine_path());
+    EXPECT_EQ(paths[0], KernelPath::integer);
+    EXPECT_EQ(paths[1], KernelPath::portable);
+    EXPECT_EQ(paths.back(), best_kernel_path());
 #if defined(__x86_64__)
-    EXPECT_EQ(best_engine_path() == EnginePath::avx512, __builtin_cpu_supports("avx512f") &&
+    EXPECT_EQ(best_kernel_path() == KernelPath::avx512, __builtin_cpu_supports("avx512f") &&
                                                             __builtin_cpu_supports("avx512dq") &&
                                                             __builtin_cpu_supports("avx512vl") &&
                                                             __builtin_cpu_supports("avx512bw"));
@@ -150,7 +150,7 @@ TEST(ArctanEngine, ThreadsSharingOneSeriesGiveTheSameLimbs)
 {
     // Tiny chunks hand every few digits from band to band, so the two
     // threads meet constantly.
-    for (const EnginePath path : available_engine_paths())
+    for (const KernelPath path : available_kernel_paths())
         for (const int32_t x : {2, 239, 46341})
             for (const int32_t limb_count : {1, 40, 777, 2500}) {
                 const Limbs one = engine_arctan(x, limb_count, path, 1);
@@ -179,31 +179,31 @@ TEST(GaussFormula, MatchesTheReferenceFormulaOnEveryPathAndThreadCount)
 {
     for (const int32_t limb_count : {1, 2, 3, 5, 17, 300, 1001, 2600}) {
         const Limbs expected = reference_formula(limb_count);
-        for (const EnginePath path : available_engine_paths())
+        for (const KernelPath path : available_kernel_paths())
             for (const int32_t threads : {1, 2, 3, 8, 16}) {
-                EngineOptions options;
+                WavefrontOptions options;
                 options.path = path;
                 options.threads = threads;
                 EXPECT_EQ(engine_formula(limb_count, options), expected)
-                    << "limbs=" << limb_count << " path=" << engine_path_name(path) << " threads=" << threads;
+                    << "limbs=" << limb_count << " path=" << kernel_path_name(path) << " threads=" << threads;
             }
     }
 }
 
 TEST(GaussFormula, StartsNoMoreThreadsThanTheCpusOrTheSeriesCanKeepBusy)
 {
-    EXPECT_EQ(formula_threads(10, 8), 1);
-    EXPECT_EQ(formula_threads(1000000, 1), 1) << "one allowed CPU, one worker";
-    EXPECT_EQ(formula_threads(1000000, 2), 2);
+    EXPECT_EQ(wavefront_threads(10, 8), 1);
+    EXPECT_EQ(wavefront_threads(1000000, 1), 1) << "one allowed CPU, one worker";
+    EXPECT_EQ(wavefront_threads(1000000, 2), 2);
     // 1000 limbs: each series fits in one chunk, so its bands cannot overlap
     // and three threads are all that can work.
-    EXPECT_EQ(formula_threads(1000, 64), 3);
+    EXPECT_EQ(wavefront_threads(1000, 64), 3);
     EXPECT_EQ(arctan_series_parallelism(std::vector<int32_t>{18, 57, 239}, 1000), 3);
     // Larger inputs offer a pipeline a chunk deep per series, no more.
     const int32_t offered = arctan_series_parallelism(std::vector<int32_t>{18, 57, 239}, 250001);
     EXPECT_GT(offered, 64);
-    EXPECT_EQ(formula_threads(250001, 64), 64);
-    EXPECT_EQ(formula_threads(250001, 100000), offered);
+    EXPECT_EQ(wavefront_threads(250001, 64), 64);
+    EXPECT_EQ(wavefront_threads(250001, 100000), offered);
 }
 
 TEST(SeriesPlanChoice, RadixChangesAtTheAccuraciesWhereTheLargestDivisorPasses2To52)
@@ -276,7 +276,7 @@ TEST(ExactnessChecks, ABandThatBreaksABoundStopsTheRunOnEveryThreadCount)
     EXPECT_THROW(make_floating_band(plan, 56294), ExactnessViolation);
     // The failure is the pipeline's to handle, whatever the kernel: the best
     // path stands for all.
-    for (const EnginePath path : {best_engine_path()}) {
+    for (const KernelPath path : {best_kernel_path()}) {
         for (const int32_t threads : {1, 2, 3, 8}) {
             std::vector<SeriesWork> series(1);
             prepare_series(series[0], plan);
@@ -286,7 +286,7 @@ TEST(ExactnessChecks, ABandThatBreaksABoundStopsTheRunOnEveryThreadCount)
             options.kernel = floating_kernel(path);
             try {
                 run_all_bands(series, options);
-                ADD_FAILURE() << "the run went on past the broken bound, path " << engine_path_name(path);
+                ADD_FAILURE() << "the run went on past the broken bound, path " << kernel_path_name(path);
             } catch (const ExactnessViolation& violation) {
                 EXPECT_NE(std::string(violation.what()).find("term divisor * radix <= 2^52"), std::string::npos)
                     << violation.what();
@@ -309,29 +309,30 @@ TEST(ExactnessChecks, TheIntegerBandRefusesDivisorsPast2To62)
 TEST(EngineProgress, TheCounterReachesThePredictedTotal)
 {
     for (const int32_t limb_count : {1, 2, 50, 2600}) {
-        const int64_t predicted = gauss_formula_progress_total(limb_count);
-        for (const EnginePath path : available_engine_paths())
+        const int64_t predicted = wavefront_progress_total(limb_count);
+        for (const KernelPath path : available_kernel_paths())
             for (const int32_t threads : {1, 2}) {
                 std::atomic<int64_t> counter{0};
-                EngineOptions options;
+                WavefrontOptions options;
                 options.path = path;
                 options.threads = threads;
                 options.progress = &counter;
                 engine_formula(limb_count, options);
                 EXPECT_EQ(counter.load(), predicted)
-                    << "limbs=" << limb_count << " path=" << engine_path_name(path) << " threads=" << threads;
+                    << "limbs=" << limb_count << " path=" << kernel_path_name(path) << " threads=" << threads;
             }
     }
-    EXPECT_EQ(gauss_formula_progress_total(1), 0);
-    EXPECT_GT(gauss_formula_progress_total(2600), gauss_formula_progress_total(50));
+    EXPECT_EQ(wavefront_progress_total(1), 0);
+    EXPECT_GT(wavefront_progress_total(2600), wavefront_progress_total(50));
 }
 
 TEST(EngineScratch, GrowsInProportionToTheDigits)
 {
-    const int64_t small = gauss_formula_scratch_bytes(10000);
-    const int64_t large = gauss_formula_scratch_bytes(100000);
+    const int64_t small = wavefront_bytes_needed(10000);
+    const int64_t large = wavefront_bytes_needed(100000);
     EXPECT_GT(small, 0);
-    // Two 8-byte digits per 9 decimal digits and series, plus a mark per band.
+    // Two 8-byte digits per 9 decimal digits and series, a mark per band, and
+    // the arctangent being weighed in.
     EXPECT_LT(large, 12 * small);
     EXPECT_LT(large, 3 * 2 * 8 * int64_t{100000} * 4 / 9 * 2);
 }

@@ -56,26 +56,16 @@ int64_t arctan_splitting_terms(int32_t x, int64_t decimal_exponent)
     return static_cast<int64_t>(std::ceil(half_terms)) + 2;
 }
 
-ArctanSplitting::ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers& list, TaskSlots& slots,
+ArctanSplitting::ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers& list, ForkJoinPool& pool,
                                  std::atomic<int64_t>* progress)
-    : x_(x), terms_(terms), list_(list), slots_(slots), progress_(progress)
+    : x_(x), terms_(terms), list_(list), pool_(pool), progress_(progress)
 {
-    // o_k = 2k + 1 < 2^31 keeps r_k * y below 2^47 in the leaves.
+    // x < 2^16 keeps y = x^2 below 2^32, and terms < 2^30 every o_k = 2k + 1
+    // below 2^31: the leaves' factors r_k y stay below 2^63 (see leaf()).
     require_bound(x >= 2 && x < (1 << 16) && terms >= 1 && terms < (int64_t{1} << 30), "splitting series size");
     y_odd_ = uint64_t(x) * uint64_t(x);
     y_twos_ = strip_twos(y_odd_);
     cache_powers();
-}
-
-template <class First, class Second>
-void ArctanSplitting::in_parallel(int64_t length, First&& first, Second&& second)
-{
-    if (length >= FORK_TERMS) {
-        slots_.fork_join(first, second);
-    } else {
-        first();
-        second();
-    }
 }
 
 void ArctanSplitting::cache_powers()
@@ -125,8 +115,8 @@ SplitSum ArctanSplitting::leaf(int64_t begin, int64_t end)
     // so that P = prod r_k and L / o_k = (Lambda(len) / s_k) prod_(i != k) r_i.
     // Horner's rule over the range builds
     //     U_(j+1) = U_j r_j y + (-1)^j (Lambda / s_j) R_j,  R_j = prod_(i<j) r_i,
-    // which ends at T. Lambda / s_j <= Lambda(32) < 2^43 and r_j y < 2^31 2^16
-    // each fit a word.
+    // which ends at T. Lambda / s_j <= Lambda(32) < 2^43 and r_j y < 2^31 2^32
+    // = 2^63 each fit a word.
     const int64_t length = end - begin;
     uint64_t small_part[LEAF_TERMS], rest[LEAF_TERMS];
     for (int64_t i = 0; i < length; ++i) {
@@ -205,7 +195,7 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         right_factor_rest = product_of(right_missing);
         power = &odd_power(right_length, power_scratch);
     };
-    in_parallel(length, strip_left, strip_right);
+    pool_.fork_join_if(length >= FORK_TERMS, strip_left, strip_right);
 
     SplitSum whole;
     BigInteger right_term;
@@ -223,7 +213,7 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         right.numerator.release();
         mpz_mul(whole.large_primes, left_large, right_large);
     };
-    in_parallel(length, left_part, right_part);
+    pool_.fork_join_if(length >= FORK_TERMS, left_part, right_part);
     mpz_mul_2exp(whole.numerator, whole.numerator, static_cast<mp_bitcnt_t>(y_twos_ * right_length));
     mpz_add(whole.numerator, whole.numerator, right_term);
     if (progress_ != nullptr)
@@ -238,7 +228,8 @@ SplitSum ArctanSplitting::sum(int64_t begin, int64_t end)
         return leaf(begin, end);
     const int64_t middle = split_point(begin, end);
     SplitSum left, right;
-    in_parallel(end - begin, [&] { left = sum(begin, middle); }, [&] { right = sum(middle, end); });
+    pool_.fork_join_if(
+        end - begin >= FORK_TERMS, [&] { left = sum(begin, middle); }, [&] { right = sum(middle, end); });
     return merge(begin, middle, end, std::move(left), std::move(right));
 }
 

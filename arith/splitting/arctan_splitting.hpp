@@ -19,7 +19,7 @@
 
 #include "big_integer.hpp"
 #include "odd_prime_powers.hpp"
-#include "task_slots.hpp"
+#include "fork_join_pool.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -46,7 +46,7 @@ public:
     // The series for arctan(1/x) over its first `terms` terms; list holds
     // the odd prime powers up to 2 terms - 1 at least. progress, if given, grows by
     // arctan_splitting_progress_total(x, terms) over a call of sum_all.
-    ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers& list, TaskSlots& slots,
+    ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers& list, ForkJoinPool& pool,
                     std::atomic<int64_t>* progress = nullptr);
 
     // (T, P) of the terms [begin, end), 0 <= begin < end <= terms.
@@ -60,9 +60,6 @@ public:
 private:
     SplitSum leaf(int64_t begin, int64_t end);
     SplitSum merge(int64_t begin, int64_t middle, int64_t end, SplitSum left, SplitSum right);
-    // first and second side by side over a range long enough to share.
-    template <class First, class Second>
-    void in_parallel(int64_t length, First&& first, Second&& second);
     void cache_powers();
     static void run_once(std::function<void()>& work);
     // y^exponent, or a copy made on the spot where it is not cached.
@@ -73,7 +70,7 @@ private:
     int32_t y_twos_;        // y = y_odd * 2^y_twos
     int64_t terms_;
     const OddPrimePowers& list_;
-    TaskSlots& slots_;
+    ForkJoinPool& pool_;
     std::atomic<int64_t>* progress_;
     std::map<int64_t, BigInteger> odd_powers_;  // y_odd^e for the e the merges use
     BesideTopMerge beside_;

@@ -11,42 +11,28 @@
 
 namespace {
 
-// Pieces of this many limbs or fewer go through mpz_get_str.
-constexpr int32_t LEAF_LIMBS = 1 << 11;
-constexpr int32_t FORK_LIMBS = 1 << 16;
-
-struct Conversion {
-    const std::vector<BigInteger>& powers;  // powers[j] = 5^(4 2^j), the odd part of 10000^(2^j)
-    TaskSlots& slots;
-
-    void convert(const BigInteger& value, int32_t count, int32_t* limbs)
-    {
-        if (count <= LEAF_LIMBS) {
-            small_decimal_limbs(value, count, limbs);
-            return;
-        }
-        const size_t level = split_level(count);
-        const int32_t low_count = int32_t{1} << level;
-        // value = high 10000^l + low, with 10000^l = 5^(4l) 2^(4l): the low
-        // 4l bits go to low as they are, and the rest is divided by 5^(4l).
-        const auto low_twos = static_cast<mp_bitcnt_t>(LIMB_BASE_TWOS * low_count);
-        BigInteger high, low, low_bits;
-        mpz_tdiv_r_2exp(low_bits, value, low_twos);
-        mpz_tdiv_q_2exp(high, value, low_twos);
-        mpz_tdiv_qr(high, low, high, powers[level]);
-        mpz_mul_2exp(low, low, low_twos);
-        mpz_add(low, low, low_bits);
-        low_bits.release();
-        auto convert_high = [&] { convert(high, count - low_count, limbs); };
-        auto convert_low = [&] { convert(low, low_count, limbs + (count - low_count)); };
-        if (count >= FORK_LIMBS)
-            slots.fork_join(convert_high, convert_low);
-        else {
-            convert_high();
-            convert_low();
-        }
+void convert(const LimbConversion& conversion, const BigInteger& value, int32_t count, int32_t* limbs)
+{
+    if (count <= CONVERSION_LEAF_LIMBS) {
+        small_decimal_limbs(value, count, limbs);
+        return;
     }
-};
+    const size_t level = split_level(count);
+    const int32_t low_count = int32_t{1} << level;
+    // value = high 10000^l + low, with 10000^l = 5^(4l) 2^(4l): the low 4l
+    // bits go to low as they are, and the rest is divided by 5^(4l).
+    const auto low_twos = static_cast<mp_bitcnt_t>(LIMB_BASE_TWOS * low_count);
+    BigInteger high, low, low_bits;
+    mpz_tdiv_r_2exp(low_bits, value, low_twos);
+    mpz_tdiv_q_2exp(high, value, low_twos);
+    mpz_tdiv_qr(high, low, high, conversion.powers[level]);
+    mpz_mul_2exp(low, low, low_twos);
+    mpz_add(low, low, low_bits);
+    low_bits.release();
+    conversion.pool.fork_join_if(
+        count >= CONVERSION_FORK_LIMBS, [&] { convert(conversion, high, count - low_count, limbs); },
+        [&] { convert(conversion, low, low_count, limbs + (count - low_count)); });
+}
 
 }  // namespace
 
@@ -90,14 +76,13 @@ std::vector<BigInteger> decimal_split_powers(int32_t limb_count)
     return powers;
 }
 
-void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, const std::vector<BigInteger>& powers,
-                   TaskSlots& slots)
+void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, const LimbConversion& conversion)
 {
-    Conversion conversion{powers, slots};
-    conversion.convert(value, limb_count, limbs);
+    convert(conversion, value, limb_count, limbs);
 }
 
-void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, TaskSlots& slots)
+void decimal_limbs(const BigInteger& value, int32_t limb_count, int32_t* limbs, ForkJoinPool& pool)
 {
-    decimal_limbs(value, limb_count, limbs, decimal_split_powers(limb_count), slots);
+    const std::vector<BigInteger> powers = decimal_split_powers(limb_count);
+    decimal_limbs(value, limb_count, limbs, LimbConversion{powers, pool});
 }

@@ -29,11 +29,6 @@
 
 namespace {
 
-// Pieces of this many limbs or fewer are one multiplication and GMP's own
-// conversion; pieces this long or longer hand their sides to two threads
-// when one is free.
-constexpr int32_t LEAF_LIMBS = 1 << 11;
-constexpr int32_t FORK_LIMBS = 1 << 16;
 // A fractional part is clear of the integers when it is farther than
 // 2^-CLEARANCE_BITS from them, beyond any piece's error.
 constexpr int64_t CLEARANCE_BITS = 58;
@@ -51,67 +46,58 @@ bool fraction_is_clear(const BigInteger& scaled, int64_t bits)
     return top.bits() <= CLEARANCE_BITS;
 }
 
-struct Conversion {
-    const std::vector<BigInteger>& powers;  // powers[j] = 5^(4 2^j), the odd part of 10000^(2^j)
-    TaskSlots& slots;
+// The limbs of a piece below the leaf size: one multiplication by 5^(4c)
+// and GMP's own conversion. As in convert's low side, with 5^(4c) for
+// 10000^c: bits >= 13.28 c + 65 leaves the 58 bits the check reads.
+bool convert_leaf(const BigInteger& value, int64_t bits, int32_t count, int32_t* limbs)
+{
+    BigInteger scaled;
+    mpz_ui_pow_ui(scaled, LIMB_BASE_ODD_PART, static_cast<unsigned long>(count));
+    mpz_mul(scaled, scaled, value);
+    const int64_t scaled_bits = bits - LIMB_BASE_TWOS * count;
+    if (!fraction_is_clear(scaled, scaled_bits))
+        return false;
+    mpz_tdiv_q_2exp(scaled, scaled, static_cast<mp_bitcnt_t>(scaled_bits));
+    small_decimal_limbs(scaled, count, limbs);
+    return true;
+}
 
-    // limbs <- the count limbs of value / 2^fraction_bits_for(count); false
-    // where a floor was too close to call.
-    bool convert(const BigInteger& value, int32_t count, int32_t* limbs)
-    {
-        const int64_t bits = fraction_bits_for(count);
-        if (count <= LEAF_LIMBS)
-            return leaf(value, bits, count, limbs);
-        const size_t level = split_level(count);
-        const int32_t high_count = int32_t{1} << level;
-        const int32_t low_count = count - high_count;
-        bool high_done = false, low_done = false;
-        auto convert_high = [&] {
-            BigInteger high;
-            mpz_tdiv_q_2exp(high, value, static_cast<mp_bitcnt_t>(bits - fraction_bits_for(high_count)));
-            high_done = convert(high, high_count, limbs);
-        };
-        auto convert_low = [&] {
-            // scaled 2^(4h) = value 10000^h, so scaled / 2^(bits - 4h) has the
-            // fraction of value 10000^h / 2^bits. bits exceeds low_bits by at
-            // least 13.28 h - 1 >= 4h.
-            BigInteger scaled;
-            mpz_mul(scaled, value, powers[level]);
-            const int64_t scaled_bits = bits - LIMB_BASE_TWOS * high_count;
-            if (!fraction_is_clear(scaled, scaled_bits))
-                return;
-            const int64_t low_bits = fraction_bits_for(low_count);
-            require_bound(scaled_bits >= low_bits, "low piece within the scaled fraction");
-            BigInteger low;
-            mpz_tdiv_q_2exp(low, scaled, static_cast<mp_bitcnt_t>(scaled_bits - low_bits));
-            scaled.release();
-            mpz_tdiv_r_2exp(low, low, static_cast<mp_bitcnt_t>(low_bits));
-            low_done = convert(low, low_count, limbs + high_count);
-        };
-        if (count >= FORK_LIMBS) {
-            slots.fork_join(convert_high, convert_low);
-        } else {
-            convert_high();
-            convert_low();
-        }
-        return high_done && low_done;
-    }
-
-    bool leaf(const BigInteger& value, int64_t bits, int32_t count, int32_t* limbs)
-    {
-        // As in convert_low, with 5^(4c) for 10000^c: bits >= 13.28 c + 65
-        // leaves the 58 bits the check reads.
+// limbs <- the count limbs of value / 2^fraction_bits_for(count); false where
+// a floor was too close to call.
+bool convert(const LimbConversion& conversion, const BigInteger& value, int32_t count, int32_t* limbs)
+{
+    const int64_t bits = fraction_bits_for(count);
+    if (count <= CONVERSION_LEAF_LIMBS)
+        return convert_leaf(value, bits, count, limbs);
+    const size_t level = split_level(count);
+    const int32_t high_count = int32_t{1} << level;
+    const int32_t low_count = count - high_count;
+    bool high_done = false, low_done = false;
+    auto convert_high = [&] {
+        BigInteger high;
+        mpz_tdiv_q_2exp(high, value, static_cast<mp_bitcnt_t>(bits - fraction_bits_for(high_count)));
+        high_done = convert(conversion, high, high_count, limbs);
+    };
+    auto convert_low = [&] {
+        // scaled 2^(4h) = value 10000^h, so scaled / 2^(bits - 4h) has the
+        // fraction of value 10000^h / 2^bits. bits exceeds low_bits by at
+        // least 13.28 h - 1 >= 4h.
         BigInteger scaled;
-        mpz_ui_pow_ui(scaled, LIMB_BASE_ODD_PART, static_cast<unsigned long>(count));
-        mpz_mul(scaled, scaled, value);
-        const int64_t scaled_bits = bits - LIMB_BASE_TWOS * count;
+        mpz_mul(scaled, value, conversion.powers[level]);
+        const int64_t scaled_bits = bits - LIMB_BASE_TWOS * high_count;
         if (!fraction_is_clear(scaled, scaled_bits))
-            return false;
-        mpz_tdiv_q_2exp(scaled, scaled, static_cast<mp_bitcnt_t>(scaled_bits));
-        small_decimal_limbs(scaled, count, limbs);
-        return true;
-    }
-};
+            return;
+        const int64_t low_bits = fraction_bits_for(low_count);
+        require_bound(scaled_bits >= low_bits, "low piece within the scaled fraction");
+        BigInteger low;
+        mpz_tdiv_q_2exp(low, scaled, static_cast<mp_bitcnt_t>(scaled_bits - low_bits));
+        scaled.release();
+        mpz_tdiv_r_2exp(low, low, static_cast<mp_bitcnt_t>(low_bits));
+        low_done = convert(conversion, low, low_count, limbs + high_count);
+    };
+    conversion.pool.fork_join_if(count >= CONVERSION_FORK_LIMBS, convert_high, convert_low);
+    return high_done && low_done;
+}
 
 }  // namespace
 
@@ -122,17 +108,15 @@ int64_t fraction_bits_for(int32_t limb_count)
     return static_cast<int64_t>(double(limb_count) * std::log2(double(LIMB_BASE))) + 2 + 64;
 }
 
-void fraction_limbs(const BigInteger& fraction, int32_t limb_count, int32_t* limbs,
-                    const std::vector<BigInteger>& powers, TaskSlots& slots)
+void fraction_limbs(const BigInteger& fraction, int32_t limb_count, int32_t* limbs, const LimbConversion& conversion)
 {
     const int64_t bits = fraction_bits_for(limb_count);
     require_bound(fraction.sign() >= 0 && fraction.bits() <= bits, "fraction within [0, 1)");
-    Conversion conversion{powers, slots};
-    if (conversion.convert(fraction, limb_count, limbs))
+    if (convert(conversion, fraction, limb_count, limbs))
         return;
     BigInteger exact;
     mpz_ui_pow_ui(exact, LIMB_BASE, static_cast<unsigned long>(limb_count));
     mpz_mul(exact, exact, fraction);
     mpz_tdiv_q_2exp(exact, exact, static_cast<mp_bitcnt_t>(bits));
-    decimal_limbs(exact, limb_count, limbs, powers, slots);
+    decimal_limbs(exact, limb_count, limbs, conversion);
 }

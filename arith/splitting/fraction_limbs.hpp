@@ -4,7 +4,7 @@
 #pragma once
 
 #include "big_integer.hpp"
-#include "task_slots.hpp"
+#include "decimal_limbs.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -14,7 +14,6 @@ int64_t fraction_bits_for(int32_t limb_count);
 
 // limbs[0 .. limb_count) <- floor(fraction 10000^limb_count / 2^B) in base
 // 10000, most significant first, with B = fraction_bits_for(limb_count) and
-// 0 <= fraction < 2^B. powers as decimal_split_powers gives them for
-// limb_count.
-void fraction_limbs(const BigInteger& fraction, int32_t limb_count, int32_t* limbs,
-                    const std::vector<BigInteger>& powers, TaskSlots& slots);
+// 0 <= fraction < 2^B, the conversion's powers as decimal_split_powers gives
+// them for limb_count.
+void fraction_limbs(const BigInteger& fraction, int32_t limb_count, int32_t* limbs, const LimbConversion& conversion);

@@ -4,9 +4,7 @@
 #include "splitting.hpp"
 
 #include "arctan_splitting.hpp"
-#include "big_integer_memory.hpp"
 #include "decimal_limbs.hpp"
-#include "engine_choice.hpp"
 #include "exactness.hpp"
 #include "fraction_limbs.hpp"
 #include "gauss_formula.hpp"
@@ -16,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <vector>
@@ -25,19 +22,10 @@ namespace {
 
 constexpr size_t SERIES_COUNT = std::size(TERM_TABLE);
 
-// Below this many limbs the heap keeps all it frees. There the heap holds
-// most of the numbers, and a top given back is faulted straight in again:
-// at a million digits keeping it took 6,700 page faults down to 3,000 and
-// 8% off the time, for 2 MB more at the peak, most of which is fixed costs
-// at that size. Larger runs give back all but 2 MiB: kept whole, the heap
-// added 6 MB to the peak at three and five million digits and at ten
-// million (81 against 75 MB), where the peak is held to 8 bytes a digit
-// (/usr/bin/time -v, alternating runs).
-constexpr int32_t WHOLE_HEAP_LIMB_COUNT = 500'000;
-
-// Measured on two cores with splitting_bench: 5,001 limbs 0.0046 s alone and
-// 0.0041 s on two threads; 2,501 limbs 0.0019 s alone, 0.0020 s on two.
-constexpr int32_t THREADED_LIMB_COUNT = 5000;
+// Below this many limbs a second thread costs more than it saves (two
+// cores, splitting_bench: 5,001 limbs 0.0046 s alone and 0.0041 s on two
+// threads; 2,501 limbs 0.0019 s alone, 0.0020 s on two).
+constexpr int32_t SPLITTING_THREADS_FROM_LIMBS = 5000;
 
 // With N limbs, E = 4 (N - 1) and B = fraction_bits_for(N), each series' sum
 // S_i is within 10^-E / x_i^3 of arctan(1/x_i) (the tail it leaves off), and
@@ -59,11 +47,9 @@ double tail_weight()
     return weight;
 }
 
-int64_t decimal_exponent(int32_t limb_count) { return int64_t{LIMB_DIGITS} * (limb_count - 1); }
-
 int64_t series_terms(size_t index, int32_t limb_count)
 {
-    return arctan_splitting_terms(TERM_TABLE[index].x, decimal_exponent(limb_count));
+    return arctan_splitting_terms(TERM_TABLE[index].x, fraction_digits(limb_count));
 }
 
 // Preparing a quotient is a division, finishing it a multiplication, of
@@ -97,7 +83,7 @@ bool splitting_engine_built() { return true; }
 
 int32_t splitting_threads(int32_t limb_count, int32_t cpus)
 {
-    return limb_count < THREADED_LIMB_COUNT ? 1 : std::max(1, cpus);
+    return limb_count < SPLITTING_THREADS_FROM_LIMBS ? 1 : std::max(1, cpus);
 }
 
 int64_t splitting_error_bound()
@@ -112,7 +98,7 @@ int64_t splitting_bytes_needed(int32_t limb_count)
     // at most 7.3 and 4.5 bytes a digit beyond total (8.3 and 5.5 in all),
     // the most of it GMP's scratch for the first divisions and the products
     // of the top merges.
-    return 7 * decimal_exponent(limb_count) + (int64_t{32} << 20);
+    return 7 * fraction_digits(limb_count) + (int64_t{32} << 20);
 }
 
 int64_t splitting_progress_total(int32_t limb_count)
@@ -124,95 +110,167 @@ int64_t splitting_progress_total(int32_t limb_count)
     return total;
 }
 
+
+namespace {
+
+// One run of the formula, step by step. With three series (x = 18, 57, 239,
+// numbered 0, 1, 2), T_i the numerator of series i's sum, D_i its divisor
+// Lambda(2K_i - 1) x_i^(2K_i - 1) and Q_i = floor(2^B T_i / D_i) its
+// quotient, the two threads of a run go as follows (on one thread, the same
+// steps in turn):
+//
+//   step          calling thread                 other thread
+//   1 sum 0       T_0: the tree, both threads share its subtrees; beside its
+//                 top merge the idle side makes x_0^(2K_0 - 1)
+//   2 sum 1       T_1 (beside its top merge:     divide 0: the three lcms,
+//                 x_1^(2K_1 - 1)), then helps    D_0, Q_0 in one division,
+//                                                weighed into pi; then helps
+//   3 sum 2       T_2, then helps                divide 1 as above, then
+//                                                prepare 2: 2^c / D_2 before
+//                                                T_2 is known; then helps
+//   4 finish      the powers 5^(4 2^j) the       finish 2: Q_2 = T_2 2^c / D_2,
+//                 conversion splits by           one multiplication, weighed
+//   5 convert     pi's binary fraction to limbs, both threads
+//
+// Memory: a step holds the tree of the sum under way, whose largest numbers
+// are those of its top merge, about the size of T_i, beside the quotient
+// work of the series before it: T_(i-1), D_(i-1) and the scratch of one
+// division of twice the quotient's precision by it. Dividing each series as
+// soon as its successor starts, and preparing only the last one's divisor
+// ahead, keeps one division's scratch, the largest of the run, at a time.
+// The lcms, made with the first division, and the powers x^(2K - 1) made
+// beside the top merges, wait for their divisions; work beside the top
+// merges' products, where a sum holds the most, would raise the peak.
+class SplittingRun {
+public:
+    SplittingRun(int32_t limb_count, const SplittingOptions& options)
+        : limb_count_(limb_count),
+          fraction_bits_(fraction_bits_for(limb_count)),
+          list_(odd_prime_powers_up_to(2 * most_terms(limb_count) - 1)),
+          pool_(options.threads),
+          progress_(options.progress)
+    {
+    }
+
+    void run(int32_t* total)
+    {
+        static_assert(SERIES_COUNT >= 2, "a series divided beside the last one's sum");
+        sum(0);
+        for (size_t index = 1; index < LAST; ++index)
+            pool_.fork_join([&] { divide(index - 1); }, [&] { sum(index); });
+        pool_.fork_join([&] { divide(LAST - 1); prepare_last(); }, [&] { sum(LAST); });
+        pool_.fork_join([&] { finish_last(); }, [&] { make_decimal_powers(); });
+        convert(total);
+    }
+
+private:
+    static constexpr size_t LAST = SERIES_COUNT - 1;
+
+    static int64_t most_terms(int32_t limb_count)
+    {
+        int64_t most = 0;
+        for (size_t index = 0; index < SERIES_COUNT; ++index)
+            most = std::max(most, series_terms(index, limb_count));
+        return most;
+    }
+
+    // T_i by the splitting tree; beside its top merge, the x part of the
+    // next divisor to be made (the last series' is made with its
+    // preparation).
+    void sum(size_t index)
+    {
+        BesideTopMerge beside;
+        if (index != LAST)
+            beside.stripping = [this, index] { make_x_power(index); };
+        ArctanSplitting series(TERM_TABLE[index].x, series_terms(index, limb_count_), list_, pool_, progress_);
+        numerators_[index] = series.sum_all(std::move(beside));
+    }
+
+    // Q_i in one division, weighed into pi; T_i and D_i are freed on the way.
+    void divide(size_t index)
+    {
+        SeriesDenominator divisor = take_divisor(index);
+        weigh(index, divide_quotient(std::move(numerators_[index]), std::move(divisor.odd_part),
+                                     fraction_bits_ - divisor.two_exponent, fraction_bits_));
+        advance(progress_, prepare_cost(index, limb_count_) + finish_cost(index, limb_count_));
+    }
+
+    // The last divisor's side of its quotient, before its sum is known.
+    void prepare_last()
+    {
+        SeriesDenominator divisor = take_divisor(LAST);
+        prepared_ = prepare_quotient(std::move(divisor.odd_part), fraction_bits_ - divisor.two_exponent, fraction_bits_);
+        advance(progress_, prepare_cost(LAST, limb_count_));
+    }
+
+    // Q_last from its sum and the prepared side: one multiplication.
+    void finish_last()
+    {
+        weigh(LAST, finish_quotient(std::move(numerators_[LAST]), prepared_));
+        prepared_.factor.release();
+        advance(progress_, finish_cost(LAST, limb_count_));
+    }
+
+    void make_decimal_powers() { decimal_powers_ = decimal_split_powers(limb_count_); }
+
+    // pi / 10000 is the binary fraction whose limbs are pi's, the integer
+    // limb 3 first.
+    void convert(int32_t* total)
+    {
+        mpz_tdiv_q_ui(pi_, pi_, LIMB_BASE);
+        fraction_limbs(pi_, limb_count_, total, LimbConversion{decimal_powers_, pool_});
+        advance(progress_, conversion_cost(limb_count_));
+    }
+
+    // x_i^(2K_i - 1), the part of D_i that needs no lcm.
+    void make_x_power(size_t index)
+    {
+        x_powers_[index] = arctan_splitting_x_power(TERM_TABLE[index].x, series_terms(index, limb_count_));
+    }
+
+    // D_i, made from what is ready; the lcms of all three series come at
+    // once, for about the cost of the largest.
+    SeriesDenominator take_divisor(size_t index)
+    {
+        if (lcms_.empty()) {
+            std::vector<int64_t> bounds;
+            for (size_t series = 0; series < SERIES_COUNT; ++series)
+                bounds.push_back(2 * series_terms(series, limb_count_) - 1);
+            lcms_ = odd_lcms_up_to(list_, bounds);
+        }
+        if (!x_powers_[index])
+            make_x_power(index);
+        SeriesDenominator divisor = arctan_splitting_denominator(std::move(*x_powers_[index]), lcms_[index]);
+        x_powers_[index].reset();
+        lcms_[index].release();
+        return divisor;
+    }
+
+    void weigh(size_t index, const BigInteger& quotient)
+    {
+        const int32_t coefficient = 4 * TERM_TABLE[index].coefficient;
+        add_multiple_small(pi_, quotient, uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
+    }
+
+    const int32_t limb_count_;
+    // Each quotient is a binary fraction of fraction_bits_ bits: S < 1 / x
+    // <= 1/2, so 2^B S + 2 < 2^B.
+    const int64_t fraction_bits_;
+    const OddPrimePowers list_;
+    ForkJoinPool pool_;
+    std::atomic<int64_t>* const progress_;
+
+    BigInteger numerators_[SERIES_COUNT];                     // T_i, from its sum to its quotient
+    std::optional<SeriesDenominator> x_powers_[SERIES_COUNT];  // x_i^(2K_i - 1), until D_i is made
+    std::vector<BigInteger> lcms_;                            // Lambda(2K_i - 1), until D_i is made
+    PreparedQuotient prepared_;                               // the last divisor's side
+    BigInteger pi_;                                           // 2^B pi, the weighed quotients
+    std::vector<BigInteger> decimal_powers_;
+};
+
+}  // namespace
+
 void gauss_formula_splitting(int32_t limb_count, int32_t* total, const SplittingOptions& options)
 {
-    install_big_integer_memory();
-    keep_whole_heap(limb_count < WHOLE_HEAP_LIMB_COUNT);
-    // Each quotient is a binary fraction of fraction_bits bits: S < 1 / x <= 1/2,
-    // so 2^B S + 2 < 2^B.
-    const int64_t fraction_bits = fraction_bits_for(limb_count);
-    int64_t most_terms = 0;
-    for (size_t index = 0; index < SERIES_COUNT; ++index)
-        most_terms = std::max(most_terms, series_terms(index, limb_count));
-    const OddPrimePowers list = odd_prime_powers_up_to(2 * most_terms - 1);
-    TaskSlots slots(options.threads);
-    std::atomic<int64_t>* const progress = options.progress;
-
-    // Each series' sum is T / (Lambda(2K-1) x^(2K-1)). While one thread sums
-    // a series, the other divides out the series before it, in one division
-    // of the quotient's precision, and weighs it into pi. The last series'
-    // divisor is known before its sum: its reciprocal is prepared beside
-    // the sum, so that only one multiplication is left once the sum is done.
-    // Each division or preparation is made only when its series is next, so
-    // that at most one of their scratch spaces, the largest of the run, is
-    // held at once.
-    static_assert(SERIES_COUNT >= 2, "a series divided beside the last one's sum");
-    constexpr size_t LAST = SERIES_COUNT - 1;
-    std::vector<BigInteger> lcms;  // Lambda(2K - 1) of each series
-    auto make_lcms = [&] {
-        std::vector<int64_t> bounds;
-        for (size_t series = 0; series < SERIES_COUNT; ++series)
-            bounds.push_back(2 * series_terms(series, limb_count) - 1);
-        lcms = odd_lcms_up_to(list, bounds);
-    };
-    // x's part of each divisor, which needs no lcm.
-    std::optional<SeriesDenominator> x_powers[SERIES_COUNT];
-    auto make_x_power = [&](size_t index) {
-        x_powers[index] = arctan_splitting_x_power(TERM_TABLE[index].x, series_terms(index, limb_count));
-    };
-    auto take_divisor = [&](size_t index) {
-        if (lcms.empty())
-            make_lcms();
-        if (!x_powers[index])
-            make_x_power(index);
-        SeriesDenominator divisor = arctan_splitting_denominator(std::move(*x_powers[index]), lcms[index]);
-        x_powers[index].reset();
-        lcms[index].release();
-        return divisor;
-    };
-    // The work each series' top merge leaves room for, made before it is
-    // needed: beside the stripping, the next divisor's power of x.
-    auto beside_top_merge = [&](size_t index) -> BesideTopMerge {
-        if (index == LAST)
-            return {};
-        return {[&make_x_power, index] { make_x_power(index); }};
-    };
-    BigInteger numerators[SERIES_COUNT];
-    auto sum = [&](size_t index) {
-        ArctanSplitting series(TERM_TABLE[index].x, series_terms(index, limb_count), list, slots, progress);
-        numerators[index] = series.sum_all(beside_top_merge(index));
-    };
-    BigInteger pi;
-    auto weigh = [&](size_t index, const BigInteger& quotient) {
-        const int32_t coefficient = 4 * TERM_TABLE[index].coefficient;
-        add_multiple_small(pi, quotient, uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
-    };
-    auto divide = [&](size_t index) {
-        SeriesDenominator divisor = take_divisor(index);
-        weigh(index, divide_quotient(std::move(numerators[index]), std::move(divisor.odd_part),
-                                     fraction_bits - divisor.two_exponent, fraction_bits));
-        advance(progress, prepare_cost(index, limb_count) + finish_cost(index, limb_count));
-    };
-    PreparedQuotient prepared;
-    auto prepare_last = [&] {
-        SeriesDenominator divisor = take_divisor(LAST);
-        prepared = prepare_quotient(std::move(divisor.odd_part), fraction_bits - divisor.two_exponent, fraction_bits);
-        advance(progress, prepare_cost(LAST, limb_count));
-    };
-    auto finish_last = [&] {
-        weigh(LAST, finish_quotient(std::move(numerators[LAST]), prepared));
-        prepared.factor.release();
-        advance(progress, finish_cost(LAST, limb_count));
-    };
-    // The powers the conversion to limbs multiplies by are made beside the
-    // last finish.
-    std::vector<BigInteger> decimal_powers;
-    sum(0);
-    for (size_t index = 1; index < LAST; ++index)
-        slots.fork_join([&] { divide(index - 1); }, [&] { sum(index); });
-    slots.fork_join([&] { divide(LAST - 1); prepare_last(); }, [&] { sum(LAST); });
-    slots.fork_join([&] { finish_last(); }, [&] { decimal_powers = decimal_split_powers(limb_count); });
-    mpz_tdiv_q_ui(pi, pi, LIMB_BASE);
-    fraction_limbs(pi, limb_count, total, decimal_powers, slots);
-    advance(progress, conversion_cost(limb_count));
+    SplittingRun(limb_count, options).run(total);
 }

@@ -2,10 +2,17 @@
 // summed exactly as a rational, divided out once to the precision wanted,
 // and the three weighed into pi. Its work grows like n log^3 n in the digits,
 // where the series engine's grows like n^2.
+//
+// This header is all the rest of the library sees of the engine. Without GMP
+// the build has none of it: splitting_engine_built() says so, and the other
+// functions are never called.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+
+// Whether this build has the engine (it needs GMP).
+bool splitting_engine_built();
 
 struct SplittingOptions {
     int32_t threads = 1;
@@ -14,7 +21,9 @@ struct SplittingOptions {
 };
 
 // total <- pi over limb_count limbs (limb 0 the integer part), within
-// splitting_error_bound() units of the last limb.
+// splitting_error_bound() units of the last limb. Throws std::bad_alloc when
+// memory is refused outside GMP; inside GMP a refusal ends the process (see
+// install_big_integer_memory).
 void gauss_formula_splitting(int32_t limb_count, int32_t* total, const SplittingOptions& options = {});
 
 // The threads worth starting over limb_count limbs on cpus CPUs: one for
@@ -29,3 +38,8 @@ int64_t splitting_bytes_needed(int32_t limb_count);
 
 // What one run adds to the progress counter.
 int64_t splitting_progress_total(int32_t limb_count);
+
+// Gives GMP memory functions that map large blocks for themselves and end
+// the run through exit_for_refused_memory (out_of_memory.hpp) when memory is
+// refused. Process-wide; once is enough, more is harmless.
+void install_big_integer_memory();

@@ -2,6 +2,8 @@
 // leading-zero bounds from a safe lower bound on log10 of the powers of x.
 #include "wavefront/series_plan.hpp"
 
+#include "limb.hpp"
+
 #include <cmath>
 
 namespace {
@@ -103,7 +105,7 @@ SeriesPlan plan_series(int32_t x, int32_t limb_count, DigitArithmetic wanted)
     SeriesPlan plan;
     plan.x = x;
     plan.limb_count = limb_count;
-    plan.fraction_digits = 4 * (int64_t{limb_count} - 1);
+    plan.fraction_digits = fraction_digits(limb_count);
     plan.band_count = count_bands(x, plan.fraction_digits);
 
     // The largest radix whose bounds hold for every term of the last band.

@@ -11,15 +11,15 @@
 
 namespace {
 
-DigitArithmetic arithmetic_of(EnginePath path)
+DigitArithmetic arithmetic_of(KernelPath path)
 {
-    return path == EnginePath::integer ? DigitArithmetic::integer : DigitArithmetic::floating;
+    return path == KernelPath::integer ? DigitArithmetic::integer : DigitArithmetic::floating;
 }
 
 }  // namespace
 
 void arctan_series(std::span<const int32_t> xs, int32_t limb_count, int32_t* limbs,
-                   const std::function<void(size_t series, int32_t* limbs)>& use, const EngineOptions& options)
+                   const std::function<void(size_t series, int32_t* limbs)>& use, const WavefrontOptions& options)
 {
     if (limb_count <= 0 || xs.empty())
         return;
@@ -46,7 +46,7 @@ void arctan_series(std::span<const int32_t> xs, int32_t limb_count, int32_t* lim
 }
 
 void arctan_series(std::span<const int32_t> xs, int32_t limb_count, std::span<int32_t* const> results,
-                   const EngineOptions& options)
+                   const WavefrontOptions& options)
 {
     if (limb_count <= 0 || xs.empty())
         return;
@@ -69,7 +69,7 @@ int64_t arctan_series_progress_total(std::span<const int32_t> xs, int32_t limb_c
     return total;
 }
 
-int64_t arctan_series_scratch_bytes(std::span<const int32_t> xs, int32_t limb_count, EnginePath path)
+int64_t arctan_series_scratch_bytes(std::span<const int32_t> xs, int32_t limb_count, KernelPath path)
 {
     if (limb_count <= 0)
         return 0;

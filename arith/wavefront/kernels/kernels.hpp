@@ -27,4 +27,4 @@ void floating_kernel_avx512(const FloatingBand& band, FloatingLanes& lanes, doub
 
 // The kernel of a floating path (portable for the integer path, which has none,
 // and for a path this CPU cannot run).
-FloatingKernel floating_kernel(EnginePath path);
+FloatingKernel floating_kernel(KernelPath path);

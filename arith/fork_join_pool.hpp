@@ -4,7 +4,8 @@
 // of work is the largest, and the forking thread runs its own piece when
 // nobody took it. So both halves of an uneven tree end together, and a
 // thread waiting for a piece it gave away helps with the pieces that piece
-// offers in turn.
+// offers in turn. Any engine or subsystem may share one pool among its
+// pieces of work; the work decides the result, never the thread it ran on.
 #pragma once
 
 #include <condition_variable>
@@ -16,13 +17,13 @@
 #include <type_traits>
 #include <vector>
 
-class TaskSlots {
+class ForkJoinPool {
 public:
     // threads: the most threads at work at once, the caller's included.
-    explicit TaskSlots(int32_t threads);
-    ~TaskSlots();
-    TaskSlots(const TaskSlots&) = delete;
-    TaskSlots& operator=(const TaskSlots&) = delete;
+    explicit ForkJoinPool(int32_t threads);
+    ~ForkJoinPool();
+    ForkJoinPool(const ForkJoinPool&) = delete;
+    ForkJoinPool& operator=(const ForkJoinPool&) = delete;
 
     // Runs first and second, side by side where a thread is free. An
     // exception from either is passed on once both are done.
@@ -47,6 +48,19 @@ public:
             std::rethrow_exception(task.failure);
         if (second_failure)
             std::rethrow_exception(second_failure);
+    }
+
+    // fork_join where the work is worth a thread, else first and second in
+    // turn on this thread: below some size a fork costs more than it saves.
+    template <class First, class Second>
+    void fork_join_if(bool worth_a_thread, First&& first, Second&& second)
+    {
+        if (worth_a_thread) {
+            fork_join(first, second);
+        } else {
+            first();
+            second();
+        }
     }
 
 private:

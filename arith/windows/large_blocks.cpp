@@ -1,6 +1,6 @@
 // Large blocks from the C heap, as every other block: no mapping of their
 // own and no huge pages, whose use on Windows needs a privilege users lack.
-#include "splitting/large_blocks.hpp"
+#include "large_blocks.hpp"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // Large blocks as anonymous mappings, each starting on a huge page boundary
 // so that every two mebibytes of a block can be one huge page and one fault.
-#include "splitting/large_blocks.hpp"
+#include "large_blocks.hpp"
 
 #include <sys/mman.h>
 

@@ -1,15 +1,17 @@
-#include "task_slots.hpp"
+// The pool's queue: one mutex, one condition variable, and a deque of the
+// tasks on offer, oldest first.
+#include "fork_join_pool.hpp"
 
 #include <algorithm>
 #include <iterator>
 
-TaskSlots::TaskSlots(int32_t threads)
+ForkJoinPool::ForkJoinPool(int32_t threads)
 {
     for (int32_t index = 1; index < threads; ++index)
         workers_.emplace_back([this] { work(); });
 }
 
-TaskSlots::~TaskSlots()
+ForkJoinPool::~ForkJoinPool()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -20,7 +22,7 @@ TaskSlots::~TaskSlots()
         worker.join();
 }
 
-void TaskSlots::execute(Task& task)
+void ForkJoinPool::execute(Task& task)
 {
     try {
         task.run(task.callable);
@@ -29,7 +31,7 @@ void TaskSlots::execute(Task& task)
     }
 }
 
-void TaskSlots::offer(Task& task)
+void ForkJoinPool::offer(Task& task)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -38,7 +40,7 @@ void TaskSlots::offer(Task& task)
     changed_.notify_one();
 }
 
-void TaskSlots::run_oldest(std::unique_lock<std::mutex>& lock)
+void ForkJoinPool::run_oldest(std::unique_lock<std::mutex>& lock)
 {
     Task* task = offered_.front();
     offered_.pop_front();
@@ -49,7 +51,7 @@ void TaskSlots::run_oldest(std::unique_lock<std::mutex>& lock)
     changed_.notify_all();
 }
 
-void TaskSlots::join(Task& task)
+void ForkJoinPool::join(Task& task)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     // A task not taken is the newest this thread offered that is still
@@ -69,7 +71,7 @@ void TaskSlots::join(Task& task)
     }
 }
 
-void TaskSlots::work()
+void ForkJoinPool::work()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

@@ -1,10 +1,6 @@
 // The build without GMP: no binary splitting, and the choice of engine never
 // asks for it.
-#include "engine_choice.hpp"
-#include "splitting/big_integer_memory.hpp"
 #include "splitting/splitting.hpp"
-
-#include <cstdio>
 
 #include <stdexcept>
 
@@ -23,12 +19,5 @@ int64_t splitting_bytes_needed(int32_t) { return 0; }
 
 int64_t splitting_progress_total(int32_t) { return 0; }
 
-// Without GMP nothing allocates through these; the handler is never called.
-void set_big_integer_allocation_failure(BigIntegerAllocationFailure) {}
-
+// Nothing allocates big integers without GMP.
 void install_big_integer_memory() {}
-
-void big_integer_failure_message(size_t bytes_requested, char* buffer, size_t buffer_size)
-{
-    std::snprintf(buffer, buffer_size, "cannot allocate %zu bytes", bytes_requested);
-}
