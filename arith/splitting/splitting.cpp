@@ -119,28 +119,30 @@ namespace {
 // quotient, the two threads of a run go as follows (on one thread, the same
 // steps in turn):
 //
-//   step          calling thread                 other thread
-//   1 sum 0       T_0: the tree, both threads share its subtrees; beside its
-//                 top merge the idle side makes x_0^(2K_0 - 1)
-//   2 sum 1       T_1 (beside its top merge:     divide 0: the three lcms,
-//                 x_1^(2K_1 - 1)), then helps    D_0, Q_0 in one division,
-//                                                weighed into pi; then helps
-//   3 sum 2       T_2, then helps                divide 1 as above, then
-//                                                prepare 2: 2^c / D_2 before
-//                                                T_2 is known; then helps
-//   4 finish      the powers 5^(4 2^j) the       finish 2: Q_2 = T_2 2^c / D_2,
-//                 conversion splits by           one multiplication, weighed
-//   5 convert     pi's binary fraction to limbs, both threads
+//   step        calling thread                  other thread
+//   1 sum 0     T_0 by its tree, whose subtrees both threads share; beside
+//               its top merge, the idle side makes x_0^(2K_0 - 1)
+//   2 sum 1     T_1 (beside its top merge,      divide 0: the three lcms, D_0,
+//               x_1^(2K_1 - 1)), then helps     Q_0 in one division, weighed
+//                                               into pi; then helps
+//   3 sum 2     T_2, then helps                 divide 1 as above; prepare 2:
+//                                               2^c / D_2 before T_2 is known
+//   4 finish    the powers 5^(4 2^j) that the   finish 2: Q_2 = T_2 2^c / D_2,
+//               conversion splits by            one multiplication, weighed
+//   5 convert   pi's binary fraction to limbs, the two sides of each split on
+//               both threads
 //
-// Memory: a step holds the tree of the sum under way, whose largest numbers
-// are those of its top merge, about the size of T_i, beside the quotient
-// work of the series before it: T_(i-1), D_(i-1) and the scratch of one
-// division of twice the quotient's precision by it. Dividing each series as
-// soon as its successor starts, and preparing only the last one's divisor
-// ahead, keeps one division's scratch, the largest of the run, at a time.
-// The lcms, made with the first division, and the powers x^(2K - 1) made
-// beside the top merges, wait for their divisions; work beside the top
-// merges' products, where a sum holds the most, would raise the peak.
+// Memory. A step holds the tree of the sum under way, whose largest numbers
+// are those of its top merge, about the size of T_i (0.5 bytes a digit),
+// beside the quotient work of the series before it: T_(i-1), D_(i-1) and the
+// scratch of one division of twice the quotient's precision by it. The most
+// the big integers hold in each step, at ten million digits, in bytes a
+// digit: 4.0, 4.7, 6.2, 5.1 and 4.4; step 3, where the last sum meets a
+// division and the preparation, sets the run's peak. Dividing each series as
+// soon as its successor starts, and preparing only the last divisor ahead,
+// keeps the scratch of one division, the largest of the run, at a time. The
+// lcms and the powers of x wait for their divisions; nothing runs beside the
+// top merges' products, where a sum holds the most.
 class SplittingRun {
 public:
     SplittingRun(int32_t limb_count, const SplittingOptions& options)
