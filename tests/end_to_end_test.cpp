@@ -91,15 +91,6 @@ TEST(EndToEnd, FourMillionDigitsAreTheReferencesDigits)
 {
     // Binary splitting's size, against digits made by the Chudnovsky series.
     expect_result("4000000\n", 4000000);
-#if defined(__GLIBC__) && !defined(PI_SANITIZE)
-    // In under 11 bytes a digit, the process's own pages included: 8.5 to
-    // 10.5 here from run to run (34 to 42 MB, as the divisions meet the
-    // merges beside them earlier or later), where holding every quotient
-    // and divisor at once took 15.
-    rusage children{};
-    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
-    EXPECT_LT(int64_t{children.ru_maxrss} * 1024, int64_t{11} * 4000000) << "peak resident bytes";
-#endif
 }
 
 TEST(EndToEnd, LinesHoldAHundredDigitsAtAndAroundFullLines)

@@ -76,6 +76,27 @@ TEST(LimbArithmetic, MultiplicationCarriesAndReturnsTheCarryOutOfLimbZero)
     EXPECT_EQ(large, (Limbs{5000, 0}));
 }
 
+TEST(LimbArithmetic, AProductOfExactlyTheBaseCarriesAWholeLimb)
+{
+    // A product (with its carry from below) of 10000 itself: the limb
+    // becomes 0 and 1 goes up, at fraction limbs and at limb 0.
+    Limbs quarter{0, 2500};
+    EXPECT_EQ(limb_mul_small(count(quarter), quarter.data(), 4), 0);
+    EXPECT_EQ(quarter, (Limbs{1, 0}));
+
+    Limbs with_carry_in{0, 2000, 2500};
+    EXPECT_EQ(limb_mul_small(count(with_carry_in), with_carry_in.data(), 4), 0);
+    EXPECT_EQ(with_carry_in, (Limbs{0, 8001, 0}));
+
+    Limbs carry_completes_it{0, 3333, 5000};  // 3333 * 3 + the carry 1 of 15000
+    EXPECT_EQ(limb_mul_small(count(carry_completes_it), carry_completes_it.data(), 3), 0);
+    EXPECT_EQ(carry_completes_it, (Limbs{1, 0, 5000}));
+
+    Limbs integer{2500, 0};
+    EXPECT_EQ(limb_mul_small(count(integer), integer.data(), 4), 1);
+    EXPECT_EQ(integer, (Limbs{0, 0}));
+}
+
 TEST(LimbArithmetic, DivisionTruncatesInPlace)
 {
     Limbs one{1, 0, 0};

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -179,6 +181,50 @@ TEST(PiDigits, ErrorBoundHoldsForEveryRunAndIsTightEnoughToCatchHalving)
     const auto halved = [&](int32_t limb_count) { return bound(limb_count) / 2; };
     EXPECT_NE(first_run_outside(limb_counts, halved), 0) << "halving the bound went unnoticed";
     EXPECT_EQ(gauss_formula_error_bound(1), 4);
+}
+
+namespace {
+
+// The error bound worked out without logarithms: K_x, the number of terms
+// whose power is not yet zero, counted by comparing x^(2k+1) with 10^T in
+// 128-bit integers, and the tail 10^T / (x^(2K+1) (2K+1)) in long double.
+// The bound is the least integer above
+//     4 sum over the terms of |c| (ceil(K_x / 2) + tail_x).
+int64_t error_bound_by_hand(int32_t limb_count)
+{
+    __int128 scale = 1;  // 10^T
+    for (int32_t digit = 0; digit < 4 * (limb_count - 1); ++digit)
+        scale *= 10;
+    int64_t whole = 0;
+    long double tails = 0;
+    for (const FormulaTerm& term : TERM_TABLE) {
+        int64_t terms = 0;
+        __int128 power = term.x;  // x^(2K+1)
+        while (power <= scale) {
+            ++terms;
+            power *= __int128{term.x} * term.x;
+        }
+        const int64_t weight = 4 * std::abs(term.coefficient);
+        whole += weight * ((terms + 1) / 2);
+        tails += weight * (static_cast<long double>(scale) / static_cast<long double>(power) / (2 * terms + 1));
+    }
+    // Far from an integer at these sizes, so the rounding of tails cannot
+    // move the ceiling.
+    const long double fraction = tails - std::floor(tails);
+    EXPECT_GT(fraction, 1e-6L);
+    EXPECT_LT(fraction, 1 - 1e-6L);
+    return whole + static_cast<int64_t>(std::ceil(tails));
+}
+
+}  // namespace
+
+TEST(PiDigits, ErrorBoundIsExactAtSmallLimbCounts)
+{
+    // Each term's ceil(K/2) counts the truncations that pull its sum down;
+    // the bound has no slack there, so floor(K/2) would show.
+    for (int32_t limb_count = 1; limb_count <= 8; ++limb_count)
+        EXPECT_EQ(gauss_formula_error_bound(limb_count), error_bound_by_hand(limb_count)) << limb_count << " limbs";
+    EXPECT_EQ(gauss_formula_error_bound(2), 101);
 }
 
 TEST(PiDigits, ErrorBoundGrowsLikeTheTermCount)
