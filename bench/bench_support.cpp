@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <unistd.h>
 
 std::vector<std::string> split_at_commas(const std::string& list)
 {
@@ -53,6 +54,38 @@ double median_seconds(const std::function<void()>& run)
         times.push_back(seconds_of(run));
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+// The child reports its own high-water mark (VmHWM, Linux): the rusage of a
+// child counts the memory of the process it was started from as well.
+int64_t peak_bytes_of_run(const std::vector<std::string>& arguments)
+{
+    char program[4096];
+    const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length <= 0)
+        return -1;
+    std::string command(program, static_cast<size_t>(length));
+    for (const std::string& argument : arguments)
+        command += " '" + argument + "'";
+    std::FILE* const child = popen(command.c_str(), "r");
+    if (child == nullptr)
+        return -1;
+    long long bytes = -1;
+    if (std::fscanf(child, "%lld", &bytes) != 1)
+        bytes = -1;
+    return pclose(child) == 0 ? bytes : -1;
+}
+
+void report_peak_bytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) {
+            std::printf("%lld\n", std::atoll(line.c_str() + 6) * 1024);  // in kB
+            return;
+        }
+    std::printf("-1\n");
 }
 
 void print_data_lines(const std::vector<Timing>& timings)

@@ -1,5 +1,6 @@
-// What the benchmark programs share: timing, the command line's lists, the
-// limb count of a digit count, and the figures they print for plot.sh.
+// What the benchmark programs share: timing, peak memory, the command line's
+// lists, the limb count of a digit count, and the figures they print for
+// plot.sh.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,15 @@ double seconds_of(const std::function<void()>& run);
 
 // One run, or the median of several when one is short.
 double median_seconds(const std::function<void()>& run);
+
+// The peak resident bytes of this program run once more with arguments, in a
+// process of its own (so that nothing an earlier run left in the heap
+// counts), which must end by calling report_peak_bytes; -1 when that process
+// cannot be run or fails.
+int64_t peak_bytes_of_run(const std::vector<std::string>& arguments);
+
+// Prints this process's peak resident bytes for peak_bytes_of_run.
+void report_peak_bytes();
 
 // Prints "usage: program options" on standard error and exits with status 2.
 [[noreturn]] void exit_with_usage(const char* program, const char* options);
