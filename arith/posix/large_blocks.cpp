@@ -12,13 +12,14 @@ namespace {
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
 constexpr size_t SMALL_PAGE_BYTES = size_t{4} << 10;
 
-// A tail of small pages costs a fault for every 4 KiB of it: at ten million
-// digits, where blocks are a few mebibytes, such faults were 190,000 of
-// 220,000 and most of the run's system time. A tail that fills half a huge
-// page or more is mapped as a whole huge page instead, holding less than a
-// mebibyte for nothing; a shorter one stays in small pages. Ten million
-// digits, in alternating runs: 51,000 faults and a 72 MB median peak this
-// way, 47,000 and 76 MB with every tail a huge page.
+// A tail of small pages costs a fault for every 4 KiB of it, and with blocks
+// of a few mebibytes (ten million digits) such tails would make most of a
+// run's faults and of its system time. A tail that fills half a huge page or
+// more is mapped as a whole huge page instead, holding less than a mebibyte
+// for nothing; a shorter one stays in small pages, where rounding it up
+// would raise the peak more than it saves in faults (ten million digits:
+// 51,000 faults and a 72 MB median peak this way, 47,000 and 76 MB with
+// every tail a huge page).
 // SMALL_PAGE_BYTES only rounds the request; the kernel maps whole pages of
 // its own size whatever it is.
 size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }

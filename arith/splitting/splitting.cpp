@@ -94,10 +94,11 @@ int64_t splitting_error_bound()
 
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
-    // Measured with /usr/bin/time -v at 10 and 100 million digits: peaks of
-    // at most 7.3 and 4.5 bytes a digit beyond total (8.3 and 5.5 in all),
-    // the most of it GMP's scratch for the first divisions and the products
-    // of the top merges.
+    // The run's peak beyond total, all of the process counted: at most 7.3
+    // bytes a digit at ten million digits and 4.5 at a hundred million
+    // (/usr/bin/time -v), the most of it GMP's scratch for the divisions and
+    // the products of the top merges, and a fixed part that weighs most at
+    // small sizes.
     return 7 * fraction_digits(limb_count) + (int64_t{32} << 20);
 }
 

@@ -25,9 +25,9 @@
 // remainders) are more than the 16 ymm registers hold, so the compiler keeps
 // part of the state in memory; the shared constants stay in registers and the
 // per-register divisors and inverses are read as memory operands. Reading
-// the shared constants from memory too measured slower; five registers (20
-// terms) took half the time per step of ten, so running a band as two passes
-// of twenty terms, which would fit the registers better, would gain nothing.
+// the shared constants from memory too is slower; five registers (20 terms)
+// take half the time per step of ten, so running a band as two passes of
+// twenty terms, which would fit the registers better, gains nothing.
 #include "wavefront/kernels/kernels.hpp"
 
 #if defined(__x86_64__)
