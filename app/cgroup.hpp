@@ -5,18 +5,12 @@
 // a hierarchy mounted from one of its inner groups.
 #pragma once
 
-#include <cstdint>
-#include <functional>
+#include "system_files.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Reads a whole file; nothing when it cannot be read.
-using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
-
-// The FileReader of the real file system.
-std::optional<std::string> read_whole_file(const std::string& path);
 
 // The directories of the unified hierarchy whose limits bind this process:
 // its own group's first, then each ancestor's up to the root of the hierarchy
@@ -37,17 +31,3 @@ struct CgroupDirectories {
     std::vector<std::string> v1;
 };
 std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std::string_view controller);
-
-// A decimal integer, white space around it allowed; nothing for any other text.
-std::optional<int64_t> parse_integer(std::string_view text);
-
-// The tighter of two limits, either of which may be absent (no limit).
-template <typename Number>
-std::optional<Number> tighter_limit(std::optional<Number> a, std::optional<Number> b)
-{
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    return a < b ? a : b;
-}

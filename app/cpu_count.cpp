@@ -4,6 +4,8 @@
 // beyond either limit only take turns and slow each other down.
 #include "cpu_count.hpp"
 
+#include "cgroup.hpp"
+
 #include <algorithm>
 #include <thread>
 
