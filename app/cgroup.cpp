@@ -4,7 +4,8 @@
 // group the mount shows at its mount point: "/" on a host, the container's own
 // group when a container sees only its part of the tree. The group's
 // directory is then the mount point followed by the group's path below that
-// root. Limits apply from every ancestor too, so the callers read them all.
+// root. Limits apply from every ancestor too, so all their directories are
+// listed, and tightest_group_limit reads them all.
 #include "cgroup.hpp"
 
 #include <algorithm>

@@ -31,3 +31,23 @@ struct CgroupDirectories {
     std::vector<std::string> v1;
 };
 std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std::string_view controller);
+
+// The tightest limit for one controller among the process's groups and their
+// ancestors, in both hierarchies, read through read: unified_limit(directory)
+// for each directory of the unified hierarchy, v1_limit(directory) for each of
+// the v1 one, each an optional Number that is empty where that group sets no
+// limit. Nothing when none does or the groups cannot be found.
+template <typename Number, typename UnifiedLimit, typename V1Limit>
+std::optional<Number> tightest_group_limit(const FileReader& read, std::string_view controller,
+                                           UnifiedLimit unified_limit, V1Limit v1_limit)
+{
+    const std::optional<CgroupDirectories> groups = cgroup_directories(read, controller);
+    if (!groups)
+        return std::nullopt;
+    std::optional<Number> limit;
+    for (const std::string& directory : groups->unified)
+        limit = tighter_limit<Number>(limit, unified_limit(directory));
+    for (const std::string& directory : groups->v1)
+        limit = tighter_limit<Number>(limit, v1_limit(directory));
+    return limit;
+}

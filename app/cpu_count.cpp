@@ -37,18 +37,14 @@ std::optional<int32_t> parse_cfs_quota(std::string_view quota, std::string_view 
 
 std::optional<int32_t> cgroup_cpu_limit(const FileReader& read)
 {
-    const std::optional<CgroupDirectories> groups = cgroup_directories(read, "cpu");
-    if (!groups)
-        return std::nullopt;
-    std::optional<int32_t> limit;
-    for (const std::string& directory : groups->unified)
-        if (const std::optional<std::string> text = read(directory + "/cpu.max"))
-            limit = tighter_limit(limit, parse_cpu_max(*text));
-    for (const std::string& directory : groups->v1) {
+    const auto cpu_max = [&](const std::string& directory) -> std::optional<int32_t> {
+        const std::optional<std::string> text = read(directory + "/cpu.max");
+        return text ? parse_cpu_max(*text) : std::nullopt;
+    };
+    const auto cfs_quota = [&](const std::string& directory) -> std::optional<int32_t> {
         const std::optional<std::string> quota = read(directory + "/cpu.cfs_quota_us");
         const std::optional<std::string> period = read(directory + "/cpu.cfs_period_us");
-        if (quota && period)
-            limit = tighter_limit(limit, parse_cfs_quota(*quota, *period));
-    }
-    return limit;
+        return quota && period ? parse_cfs_quota(*quota, *period) : std::nullopt;
+    };
+    return tightest_group_limit<int32_t>(read, "cpu", cpu_max, cfs_quota);
 }

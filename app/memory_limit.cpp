@@ -75,14 +75,13 @@ int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use)
 
 std::optional<int64_t> cgroup_memory_available(const FileReader& read)
 {
-    const std::optional<CgroupDirectories> groups = cgroup_directories(read, "memory");
-    if (!groups)
-        return std::nullopt;
-    std::optional<int64_t> room;
-    for (const std::string& directory : groups->unified)
-        room = tighter_limit(room, room_in_group(read, directory, "memory.max", "memory.current", "inactive_file"));
-    for (const std::string& directory : groups->v1)
-        room = tighter_limit(room, room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
-                                           "total_inactive_file"));
-    return room;
+    return tightest_group_limit<int64_t>(
+        read, "memory",
+        [&](const std::string& directory) {
+            return room_in_group(read, directory, "memory.max", "memory.current", "inactive_file");
+        },
+        [&](const std::string& directory) {
+            return room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
+                                 "total_inactive_file");
+        });
 }
