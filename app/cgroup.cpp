@@ -4,26 +4,13 @@
 // group the mount shows at its mount point: "/" on a host, the container's own
 // group when a container sees only its part of the tree. The group's
 // directory is then the mount point followed by the group's path below that
-// root. Limits apply from every ancestor too, so the callers read them all.
+// root. Limits apply from every ancestor too, so all their directories are
+// listed, and tightest_group_limit reads them all.
 #include "cgroup.hpp"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdio>
 
 namespace {
-
-std::vector<std::string_view> split(std::string_view text, char separator)
-{
-    std::vector<std::string_view> parts;
-    for (;;) {
-        const size_t end = text.find(separator);
-        parts.push_back(text.substr(0, end));
-        if (end == std::string_view::npos)
-            return parts;
-        text.remove_prefix(end + 1);
-    }
-}
 
 std::vector<std::string_view> words(std::string_view line)
 {
@@ -148,24 +135,6 @@ std::vector<std::string> directories_in_mount(std::string_view group, std::strin
 
 }  // namespace
 
-std::optional<std::string> read_whole_file(const std::string& path)
-{
-    // Files under /proc and /sys report no size, so read to the end.
-    std::FILE* const file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        return std::nullopt;
-    return text;
-}
-
 std::vector<std::string> cgroup_v2_directories(std::string_view self_cgroup, std::string_view mountinfo)
 {
     const std::optional<std::string_view> group = group_of(
@@ -187,20 +156,6 @@ std::vector<std::string> cgroup_v1_directories(std::string_view self_cgroup, std
     return directories_in_mount(*group, mountinfo, [&](const Mount& mount) {
         return mount.type == "cgroup" && list_contains(mount.options, controller);
     });
-}
-
-std::optional<int64_t> parse_integer(std::string_view text)
-{
-    const size_t start = text.find_first_not_of(" \t\n");
-    const size_t end = text.find_last_not_of(" \t\n");
-    if (start == std::string_view::npos)
-        return std::nullopt;
-    text = text.substr(start, end - start + 1);
-    int64_t value = 0;
-    const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || rest != text.data() + text.size())
-        return std::nullopt;
-    return value;
 }
 
 std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std::string_view controller)

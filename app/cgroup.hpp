@@ -5,18 +5,12 @@
 // a hierarchy mounted from one of its inner groups.
 #pragma once
 
-#include <cstdint>
-#include <functional>
+#include "system_files.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Reads a whole file; nothing when it cannot be read.
-using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
-
-// The FileReader of the real file system.
-std::optional<std::string> read_whole_file(const std::string& path);
 
 // The directories of the unified hierarchy whose limits bind this process:
 // its own group's first, then each ancestor's up to the root of the hierarchy
@@ -38,16 +32,22 @@ struct CgroupDirectories {
 };
 std::optional<CgroupDirectories> cgroup_directories(const FileReader& read, std::string_view controller);
 
-// A decimal integer, white space around it allowed; nothing for any other text.
-std::optional<int64_t> parse_integer(std::string_view text);
-
-// The tighter of two limits, either of which may be absent (no limit).
-template <typename Number>
-std::optional<Number> tighter_limit(std::optional<Number> a, std::optional<Number> b)
+// The tightest limit for one controller among the process's groups and their
+// ancestors, in both hierarchies, read through read: unified_limit(directory)
+// for each directory of the unified hierarchy, v1_limit(directory) for each of
+// the v1 one, each an optional Number that is empty where that group sets no
+// limit. Nothing when none does or the groups cannot be found.
+template <typename Number, typename UnifiedLimit, typename V1Limit>
+std::optional<Number> tightest_group_limit(const FileReader& read, std::string_view controller,
+                                           UnifiedLimit unified_limit, V1Limit v1_limit)
 {
-    if (!a)
-        return b;
-    if (!b)
-        return a;
-    return a < b ? a : b;
+    const std::optional<CgroupDirectories> groups = cgroup_directories(read, controller);
+    if (!groups)
+        return std::nullopt;
+    std::optional<Number> limit;
+    for (const std::string& directory : groups->unified)
+        limit = tighter_limit<Number>(limit, unified_limit(directory));
+    for (const std::string& directory : groups->v1)
+        limit = tighter_limit<Number>(limit, v1_limit(directory));
+    return limit;
 }

@@ -2,7 +2,7 @@
 // more than its control groups' CPU quota pays for.
 #pragma once
 
-#include "cgroup.hpp"
+#include "system_files.hpp"
 
 #include <cstdint>
 #include <optional>

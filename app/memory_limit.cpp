@@ -5,6 +5,8 @@
 // the kernel reclaims before it would refuse memory.
 #include "memory_limit.hpp"
 
+#include "cgroup.hpp"
+
 #include <algorithm>
 
 namespace {
@@ -16,20 +18,13 @@ constexpr int64_t NO_LIMIT_FROM = int64_t{1} << 62;
 // The value of a "Name:   1234 kB" line, in bytes.
 std::optional<int64_t> kibibyte_field(std::string_view text, std::string_view name)
 {
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.size() <= name.size() || line.substr(0, name.size()) != name || line[name.size()] != ':')
-            continue;
-        line.remove_prefix(name.size() + 1);
-        const size_t unit = line.rfind("kB");
-        const std::optional<int64_t> kibibytes = parse_integer(line.substr(0, unit));
-        if (!kibibytes || *kibibytes < 0 || *kibibytes > INT64_MAX / 1024)
-            return std::nullopt;
-        return *kibibytes * 1024;
-    }
-    return std::nullopt;
+    const std::optional<std::string_view> value = line_value(text, name, ':');
+    if (!value)
+        return std::nullopt;
+    const std::optional<int64_t> kibibytes = parse_integer(value->substr(0, value->rfind("kB")));
+    if (!kibibytes || *kibibytes < 0 || *kibibytes > INT64_MAX / 1024)
+        return std::nullopt;
+    return *kibibytes * 1024;
 }
 
 // The room under one group's limit.
@@ -69,14 +64,8 @@ std::optional<int64_t> parse_memory_value(std::string_view text)
 
 std::optional<int64_t> parse_memory_stat(std::string_view stat, std::string_view name)
 {
-    for (size_t start = 0; start < stat.size();) {
-        const size_t end = std::min(stat.find('\n', start), stat.size());
-        const std::string_view line = stat.substr(start, end - start);
-        start = end + 1;
-        if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == ' ')
-            return parse_memory_value(line.substr(name.size() + 1));
-    }
-    return std::nullopt;
+    const std::optional<std::string_view> value = line_value(stat, name, ' ');
+    return value ? parse_memory_value(*value) : std::nullopt;
 }
 
 int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use)
@@ -86,14 +75,13 @@ int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use)
 
 std::optional<int64_t> cgroup_memory_available(const FileReader& read)
 {
-    const std::optional<CgroupDirectories> groups = cgroup_directories(read, "memory");
-    if (!groups)
-        return std::nullopt;
-    std::optional<int64_t> room;
-    for (const std::string& directory : groups->unified)
-        room = tighter_limit(room, room_in_group(read, directory, "memory.max", "memory.current", "inactive_file"));
-    for (const std::string& directory : groups->v1)
-        room = tighter_limit(room, room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
-                                           "total_inactive_file"));
-    return room;
+    return tightest_group_limit<int64_t>(
+        read, "memory",
+        [&](const std::string& directory) {
+            return room_in_group(read, directory, "memory.max", "memory.current", "inactive_file");
+        },
+        [&](const std::string& directory) {
+            return room_in_group(read, directory, "memory.limit_in_bytes", "memory.usage_in_bytes",
+                                 "total_inactive_file");
+        });
 }

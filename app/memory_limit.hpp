@@ -3,7 +3,7 @@
 // minutes of work.
 #pragma once
 
-#include "cgroup.hpp"
+#include "system_files.hpp"
 
 #include <cstdint>
 #include <optional>

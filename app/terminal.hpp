@@ -5,6 +5,12 @@
 
 #include <string_view>
 
+// The sequence that erases the line the cursor is on: a carriage return, then
+// ESC [ K, which clears whatever the line held, however long it was. A POSIX
+// terminal understands it, and so does a Windows console with virtual-terminal
+// processing on.
+inline constexpr char ERASE_LINE[] = "\r\033[K";
+
 // Whether standard error is a terminal (on Windows, a console).
 bool status_line_possible();
 

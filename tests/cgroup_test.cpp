@@ -2,6 +2,7 @@
 // /proc/self/cgroup and /proc/self/mountinfo, for the layouts that hosts and
 // containers have.
 #include "cgroup.hpp"
+#include "system_files.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 // the contents get there.
 #include "file_replace.hpp"
 
+#include "file_writing.hpp"
 #include "interruption.hpp"
 #include "posix/file_target.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -18,9 +18,9 @@
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what, const std::string& path, int error_number)
+[[noreturn]] void fail(std::string_view what, const std::string& path, int error_number)
 {
-    throw FileError("cannot " + what + " " + path + ": " + std::strerror(error_number));
+    throw_file_error(what, path, std::strerror(error_number));
 }
 
 // The mode a plain fopen(path, "w") would leave: the existing file's, or
@@ -73,22 +73,17 @@ private:
     struct sigaction previous_ {};
 };
 
-// Written in pieces, so that a large result never needs one huge system call
-// and an interruption finds a partial temporary file to clean up, not a
-// partial target.
-constexpr size_t WRITE_CHUNK = size_t{1} << 16;
-
+// A write cut short by a signal before it wrote anything is tried again.
 void write_all(int fd, std::string_view contents, const std::string& path)
 {
-    while (!contents.empty()) {
-        const ssize_t written = write(fd, contents.data(), std::min(contents.size(), WRITE_CHUNK));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
+    write_in_chunks(contents, [&](std::string_view chunk) -> size_t {
+        const ssize_t written = write(fd, chunk.data(), chunk.size());
+        if (written >= 0)
+            return static_cast<size_t>(written);
+        if (errno != EINTR)
             fail("write", path, errno);
-        }
-        contents.remove_prefix(static_cast<size_t>(written));
-    }
+        return 0;
+    });
 }
 
 // A FIFO or a device has no directory entry of its own to swap: the result

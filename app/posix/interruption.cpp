@@ -1,9 +1,7 @@
 // The signal handler may use only async-signal-safe calls (write, tcsetattr,
 // unlink, sigaction, pthread_sigmask, raise, _exit; the terminal's restore
-// and erase functions keep to them too) and may read only what it
-// can see whole: the state below is lock-free atomics and a path buffer that
-// is written only while the signals are blocked in the one thread that writes
-// files.
+// and erase functions keep to them too) and may read only what it can see
+// whole; the record of what to undo (interruption.cpp) is kept that way.
 //
 // After the cleanup the process dies of the signal itself rather than
 // exiting with 128 + its number. A shell tells the two apart: a child killed
@@ -12,9 +10,8 @@
 // and the script goes on with its next command.
 #include "interruption.hpp"
 
-#include "terminal.hpp"
+#include "interruption_cleanup.hpp"
 
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <unistd.h>
@@ -23,28 +20,10 @@ namespace {
 
 constexpr int INTERRUPTING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
-char temporary_path[4096];
-std::atomic<bool> temporary_file_exists{false};
-
-std::atomic<void (*)()> restore_terminal{nullptr};
-
-std::atomic<bool> status_line_shown{false};
-
 // The calling thread's nesting of InterruptionBlock, and its signal mask
 // before the outermost one.
 thread_local int block_depth = 0;
 thread_local sigset_t mask_outside_blocks;
-
-// Undoes what the program has left on the terminal and the disk.
-void undo_for_exit()
-{
-    if (status_line_shown.load())
-        erase_status_line();
-    if (void (*const restore)() = restore_terminal.load())
-        restore();
-    if (temporary_file_exists.load())
-        unlink(temporary_path);
-}
 
 extern "C" void on_interruption(int signal_number)
 {
@@ -84,24 +63,9 @@ void install_interruption_handlers()
         sigaction(signal_number, &action, nullptr);
 }
 
-void interruption_guard_temporary_file(const char* path)
+void remove_temporary_file(const char* path)
 {
-    InterruptionBlock block;
-    temporary_file_exists.store(false);
-    if (path == nullptr || std::strlen(path) >= sizeof temporary_path)
-        return;
-    std::strcpy(temporary_path, path);
-    temporary_file_exists.store(true);
-}
-
-void interruption_guard_terminal(void (*restore)())
-{
-    restore_terminal.store(restore);
-}
-
-void interruption_guard_status_line(bool shown)
-{
-    status_line_shown.store(shown);
+    unlink(path);
 }
 
 void exit_at_once(const char* message)

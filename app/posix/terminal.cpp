@@ -1,14 +1,12 @@
-// A POSIX terminal understands the erase-line sequence: a carriage return
-// and ESC [ K clear whatever the line held, however long it was. Only write()
-// is used, so erasing is async-signal-safe.
+// A POSIX terminal understands the erase-line sequence, so each drawing starts
+// with it and erasing is the sequence alone. Only write() is used, so erasing
+// is async-signal-safe.
 #include "terminal.hpp"
 
 #include <string>
 #include <unistd.h>
 
 namespace {
-
-constexpr char ERASE_LINE[] = "\r\033[K";
 
 void write_to_terminal(std::string_view text)
 {

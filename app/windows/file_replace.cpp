@@ -4,17 +4,17 @@
 // text-mode stream writes them on Windows.
 #include "file_replace.hpp"
 
+#include "file_writing.hpp"
 #include "interruption.hpp"
 #include "windows/system_error.hpp"
 
-#include <algorithm>
 #include <windows.h>
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what, const std::string& path, DWORD error_code)
+[[noreturn]] void fail(std::string_view what, const std::string& path, DWORD error_code)
 {
-    throw FileError("cannot " + what + " " + path + ": " + system_error_text(error_code));
+    throw_file_error(what, path, system_error_text(error_code));
 }
 
 // Tries before giving up on a free temporary name; the names come from the
@@ -56,38 +56,34 @@ HANDLE create_temporary(const std::string& path, std::string& temporary)
     fail("create a temporary file for", path, ERROR_FILE_EXISTS);
 }
 
-// Written in pieces, so that a large result never needs one huge buffer and
-// an interruption finds a partial temporary file to clean up.
-constexpr size_t WRITE_CHUNK = size_t{1} << 16;
-
 // A write may take only part of the bytes (a disk that fills up takes what
 // fits); the rest goes in the next one, which then says why it failed.
-void write_all(HANDLE file, std::string_view bytes, const std::string& temporary)
+size_t write_some(HANDLE file, std::string_view bytes, const std::string& temporary)
 {
-    while (!bytes.empty()) {
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-            fail("write", temporary, GetLastError());
-        if (written == 0)
-            fail("write", temporary, ERROR_DISK_FULL);
-        bytes.remove_prefix(written);
-    }
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        fail("write", temporary, GetLastError());
+    if (written == 0)
+        fail("write", temporary, ERROR_DISK_FULL);
+    return written;
 }
 
+// Each chunk of the text is written with CR LF line ends from a buffer of its
+// own, at most twice the chunk's size, rather than from a converted copy of
+// the whole text.
 void write_text(HANDLE file, std::string_view contents, const std::string& temporary)
 {
-    std::string piece;
-    while (!contents.empty()) {
-        const std::string_view part = contents.substr(0, std::min(contents.size(), WRITE_CHUNK));
-        contents.remove_prefix(part.size());
-        piece.clear();
-        for (const char c : part) {
+    std::string converted;
+    write_in_chunks(contents, [&](std::string_view chunk) {
+        converted.clear();
+        for (const char c : chunk) {
             if (c == '\n')
-                piece += '\r';
-            piece += c;
+                converted += '\r';
+            converted += c;
         }
-        write_all(file, piece, temporary);
-    }
+        write_in_chunks(converted, [&](std::string_view bytes) { return write_some(file, bytes, temporary); });
+        return chunk.size();
+    });
 }
 
 }  // namespace

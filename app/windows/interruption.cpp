@@ -10,35 +10,16 @@
 // they are and nothing half-done is flushed out.
 #include "interruption.hpp"
 
-#include "terminal.hpp"
-#include "windows/system_error.hpp"
+#include "interruption_cleanup.hpp"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <string>
 #include <windows.h>
 
 namespace {
 
 std::recursive_mutex step_lock;
-
-std::wstring temporary_path;  // guarded by step_lock
-std::atomic<void (*)()> restore_terminal{nullptr};
-std::atomic<bool> status_line_shown{false};
-
-// Undoes what the program has left on the console and the disk; the caller
-// holds step_lock.
-void undo_for_exit()
-{
-    if (status_line_shown.load())
-        erase_status_line();
-    if (void (*const restore)() = restore_terminal.load())
-        restore();
-    if (!temporary_path.empty())
-        DeleteFileW(temporary_path.c_str());
-}
 
 BOOL WINAPI on_console_event(DWORD event)
 {
@@ -70,25 +51,19 @@ void exit_at_once(const char* message)
     std::_Exit(1);  // TerminateProcess does not return for the process itself
 }
 
+void remove_temporary_file(const char* path)
+{
+    // UTF-16 takes no more units than UTF-8 takes bytes (an invalid byte
+    // becomes one replacement character), so the wide path fits a buffer of
+    // the same length.
+    wchar_t wide[GUARDED_PATH_CAPACITY];
+    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, GUARDED_PATH_CAPACITY) > 0)
+        DeleteFileW(wide);
+}
+
 void install_interruption_handlers()
 {
     SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-void interruption_guard_temporary_file(const char* path)
-{
-    const std::lock_guard lock(step_lock);
-    temporary_path = path == nullptr ? std::wstring() : wide_path(path);
-}
-
-void interruption_guard_terminal(void (*restore)())
-{
-    restore_terminal.store(restore);
-}
-
-void interruption_guard_status_line(bool shown)
-{
-    status_line_shown.store(shown);
 }
 
 InterruptionBlock::InterruptionBlock()

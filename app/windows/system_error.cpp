@@ -1,3 +1,5 @@
+// The Windows error texts and wide paths: UTF-8 to and from the UTF-16 that
+// the Windows API speaks.
 #include "windows/system_error.hpp"
 
 namespace {

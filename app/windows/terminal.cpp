@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr char ERASE_LINE[] = "\r\033[K";
-
 // What the first drawing found and changed; the interruption handler's
 // thread reads it too.
 std::atomic<bool> prepared{false};

@@ -2,7 +2,7 @@
 // cgroup file systems in tests.
 #pragma once
 
-#include "cgroup.hpp"
+#include "system_files.hpp"
 
 #include <map>
 #include <string>
