@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
+#if defined(__linux__)
 #include <unistd.h>
+#endif
 
 std::vector<std::string> split_at_commas(const std::string& list)
 {
@@ -58,6 +61,13 @@ double median_seconds(const std::function<void()>& run)
 
 // The child reports its own high-water mark (VmHWM, Linux): the rusage of a
 // child counts the memory of the process it was started from as well.
+// Elsewhere the peaks are not measured.
+#if defined(__linux__)
+bool peak_bytes_measured()
+{
+    return true;
+}
+
 int64_t peak_bytes_of_run(const std::vector<std::string>& arguments)
 {
     char program[4096];
@@ -87,6 +97,22 @@ void report_peak_bytes()
         }
     std::printf("-1\n");
 }
+#else
+bool peak_bytes_measured()
+{
+    return false;
+}
+
+int64_t peak_bytes_of_run(const std::vector<std::string>&)
+{
+    return -1;
+}
+
+void report_peak_bytes()
+{
+    std::printf("-1\n");
+}
+#endif
 
 void print_data_lines(const std::vector<Timing>& timings)
 {

@@ -37,6 +37,9 @@ double median_seconds(const std::function<void()>& run);
 // cannot be run or fails.
 int64_t peak_bytes_of_run(const std::vector<std::string>& arguments);
 
+// Whether peak_bytes_of_run measures anything on this system (Linux).
+bool peak_bytes_measured();
+
 // Prints this process's peak resident bytes for peak_bytes_of_run.
 void report_peak_bytes();
 

@@ -176,7 +176,7 @@ int main(int argc, char** argv)
                 gauss_formula_wavefront(limb_count, other.data(), options);
             });
         }
-        if (digits >= PEAK_FROM_DIGITS) {
+        if (digits >= PEAK_FROM_DIGITS && peak_bytes_measured()) {
             const auto per_digit = [&](int64_t bytes) { return double(bytes) / double(digits); };
             const int64_t splitting_peak = peak_bytes_of_run({"--peak-of", "splitting", std::to_string(digits)});
             peaks.push_back({digits, "splitting", splitting_peak});
