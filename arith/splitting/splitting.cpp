@@ -1,6 +1,7 @@
-// The three series and the divisor side of their quotients side by side,
-// the quotients weighed into one binary fraction, and that fraction written
-// out as limbs.
+// Gauss's formula by binary splitting: the three series and the divisor side
+// of their quotients side by side on two threads, the quotients weighed into
+// one binary fraction, and that fraction written out as limbs; with the
+// run's error bound, the memory it needs and its progress model.
 #include "splitting.hpp"
 
 #include "arctan_splitting.hpp"
@@ -110,7 +111,6 @@ int64_t splitting_progress_total(int32_t limb_count)
                  prepare_cost(index, limb_count) + finish_cost(index, limb_count);
     return total;
 }
-
 
 namespace {
 
