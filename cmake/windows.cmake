@@ -17,3 +17,19 @@ if(CMAKE_CROSSCOMPILING_EMULATOR AND WINE_PREFIX AND NOT EXISTS ${WINE_PREFIX}/s
   message(STATUS "Making the Wine prefix ${WINE_PREFIX}")
   execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init OUTPUT_QUIET ERROR_QUIET)
 endif()
+
+# GMP for a cross build: no Debian package has it for MinGW-w64, so it is
+# built once into the build tree from the source package that apt offers
+# (cmake/mingw_gmp.sh, a few minutes). A native MSYS2 build finds its
+# mingw-w64-x86_64-gmp package instead.
+if(CMAKE_CROSSCOMPILING)
+  option(PI_BUILD_GMP "Build GMP for MinGW-w64 from the system's source package" ON)
+  if(PI_BUILD_GMP AND NOT GMP_LIBRARY)
+    set(PI_MINGW_GMP_DIR ${CMAKE_BINARY_DIR}/gmp-mingw)
+    execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/mingw_gmp.sh ${PI_MINGW_GMP_DIR} RESULT_VARIABLE gmp_built)
+    if(gmp_built EQUAL 0)
+      set(GMP_INCLUDE_DIR ${PI_MINGW_GMP_DIR}/include CACHE PATH "GMP's headers" FORCE)
+      set(GMP_LIBRARY ${PI_MINGW_GMP_DIR}/lib/libgmp.a CACHE FILEPATH "GMP's library" FORCE)
+    endif()
+  endif()
+endif()
