@@ -1,53 +1,60 @@
 // Small-factor arithmetic and products of many small numbers.
 #include "big_integer.hpp"
 
-#include <climits>
-
 namespace {
 
-constexpr bool LONG_HOLDS_64_BITS = ULONG_MAX >= UINT64_MAX;
+// Where unsigned long holds 64 bits, GMP's _ui functions take a 64-bit
+// factor directly. Where it does not (64-bit Windows), the factor is one
+// limb, seen as a read-only integer, and the functions that take an mpz_t
+// treat a one-limb operand as the _ui functions do (one pass of mpn_mul_1 or
+// mpn_addmul_1), with a little more dispatch and no allocation.
+constexpr bool LONG_HOLDS_64_BITS = sizeof(unsigned long) >= sizeof(uint64_t);
+static_assert(GMP_LIMB_BITS == 64, "GMP's limbs hold 64 bits");
 
 // Below this many factors a running product, two factors to a word, beats
 // splitting further.
 constexpr size_t PRODUCT_LEAF_FACTORS = 32;
 
+struct OneLimb {
+    explicit OneLimb(uint64_t value) : limb(value) { mpz_roinit_n(view, &limb, value != 0 ? 1 : 0); }
+    OneLimb(const OneLimb&) = delete;
+    OneLimb& operator=(const OneLimb&) = delete;
+    mp_limb_t limb;
+    mpz_t view;
+};
+
 }  // namespace
 
 void BigInteger::assign(uint64_t small)
 {
-    if (LONG_HOLDS_64_BITS) {
+    if constexpr (LONG_HOLDS_64_BITS)
         mpz_set_ui(value_, static_cast<unsigned long>(small));
-    } else {
-        mpz_set_ui(value_, static_cast<unsigned long>(small >> 32));
-        mpz_mul_2exp(value_, value_, 32);
-        mpz_add_ui(value_, value_, static_cast<unsigned long>(small & 0xffffffffu));
-    }
+    else
+        mpz_set(value_, OneLimb(small).view);
 }
 
 void multiply_small(BigInteger& target, uint64_t factor)
 {
-    if (LONG_HOLDS_64_BITS || factor <= ULONG_MAX) {
+    if constexpr (LONG_HOLDS_64_BITS)
         mpz_mul_ui(target, target, static_cast<unsigned long>(factor));
-        return;
-    }
-    const BigInteger wide(factor);
-    mpz_mul(target, target, wide);
+    else
+        mpz_mul(target, target, OneLimb(factor).view);
 }
 
 void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t factor, int sign)
 {
-    if (LONG_HOLDS_64_BITS || factor <= ULONG_MAX) {
+    if constexpr (LONG_HOLDS_64_BITS) {
         if (sign > 0)
             mpz_addmul_ui(target, source, static_cast<unsigned long>(factor));
         else
             mpz_submul_ui(target, source, static_cast<unsigned long>(factor));
-        return;
+    } else {
+        const OneLimb wide(factor);
+        if (sign > 0)
+            mpz_addmul(target, source, wide.view);
+        else
+            mpz_submul(target, source, wide.view);
     }
-    const BigInteger wide(factor);
-    if (sign > 0)
-        mpz_addmul(target, source, wide);
-    else
-        mpz_submul(target, source, wide);
 }
 
 BigInteger product_of(std::span<const uint32_t> factors)
