@@ -8,6 +8,7 @@
 // pieces of work; the work decides the result, never the thread it ran on.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -79,10 +80,13 @@ private:
     // Takes the oldest task on offer and runs it; lock is held on entry and exit.
     void run_oldest(std::unique_lock<std::mutex>& lock);
     static void execute(Task& task);
+    // Waits, lock held on entry and exit, until something changes.
+    void await_change(std::unique_lock<std::mutex>& lock);
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Task*> offered_;
     bool stopping_ = false;
+    std::atomic<uint64_t> changes_{0};  // counts every change, made under mutex_
     std::vector<std::thread> workers_;
 };

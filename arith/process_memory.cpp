@@ -1,10 +1,10 @@
 // Binary splitting holds thousands of numbers below a mebibyte (the middle
-// nodes of its trees) beside a few large ones, which large_blocks.hpp maps
+// nodes of its trees) beside a few large ones, which block_memory.hpp maps
 // for themselves. Only glibc's heap is tuned; elsewhere the settings are the
 // system's.
 #include "process_memory.hpp"
 
-#include "large_blocks.hpp"
+#include "block_memory.hpp"
 #include "splitting/splitting.hpp"
 
 #ifdef __GLIBC__

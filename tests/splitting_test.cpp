@@ -10,7 +10,7 @@
 #include "splitting/arctan_splitting.hpp"
 #include "splitting/decimal_limbs.hpp"
 #include "splitting/fraction_limbs.hpp"
-#include "large_blocks.hpp"
+#include "block_memory.hpp"
 #include "splitting/splitting.hpp"
 #include "splitting/truncated_quotient.hpp"
 
@@ -438,21 +438,6 @@ TEST(Splitting, BigIntegersKeepTheirValueThroughEveryKindOfReallocation)
     mpz_clears(value, copy, nullptr);
     gmp_randclear(random);
 
-#ifndef _WIN32
-    // Mapped blocks start on a huge page and can be written to their last
-    // byte, before and after a move.
-    const size_t bytes = 5 * LARGE_BLOCK_BYTES + 12345;
-    auto* block = static_cast<unsigned char*>(map_large_block(bytes));
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (size_t{2} << 20), 0u);
-    std::memset(block, 0xa5, bytes);
-    block = static_cast<unsigned char*>(remap_large_block(block, bytes, 3 * bytes));
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(block[0], 0xa5);
-    EXPECT_EQ(block[bytes - 1], 0xa5);
-    block[3 * bytes - 1] = 1;
-    unmap_large_block(block, 3 * bytes);
-#endif
 }
 
 TEST(Splitting, RefusedMemoryEndsTheRunWithTheMessageAndStatusOne)

@@ -1,10 +1,12 @@
-// Large blocks as anonymous mappings, each starting on a huge page boundary
-// so that every two mebibytes of a block can be one huge page and one fault.
-#include "large_blocks.hpp"
+// Small blocks from the C heap; large blocks as anonymous mappings, each
+// starting on a huge page boundary so that every two mebibytes of a block can
+// be one huge page and one fault.
+#include "block_sources.hpp"
 
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -39,6 +41,12 @@ void ask_for_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] size_t ma
 }
 
 }  // namespace
+
+void* allocate_small_block(size_t bytes) { return std::malloc(bytes); }
+
+void* reallocate_small_block(void* block, size_t, size_t new_bytes) { return std::realloc(block, new_bytes); }
+
+void release_small_block(void* block, size_t) { std::free(block); }
 
 void* map_large_block(size_t bytes)
 {

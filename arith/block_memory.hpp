@@ -1,0 +1,27 @@
+// Memory for big numbers, whose size is known at every call (GMP passes it
+// to its reallocation and release, and so does any other user of these):
+// many small blocks, the nodes of trees of numbers, and a few large ones.
+//
+// Blocks of LARGE_BLOCK_BYTES or more are mapped for themselves and go back
+// to the system when released, so holes between live blocks never add to
+// the peak. On Linux they start on a huge page boundary and ask for
+// transparent huge pages, so that a fault brings in two mebibytes instead of
+// four kibibytes; on Windows they use large pages where the process holds
+// the privilege for them. Smaller blocks come from the C heap on POSIX, whose
+// allocator serves them well, and on Windows from free lists of size
+// classes kept by this process, since the system heap takes a lock and a
+// long path for each of the hundreds of thousands of small blocks a run
+// asks for.
+#pragma once
+
+#include <cstddef>
+
+// The size from which a block is mapped for itself.
+inline constexpr size_t LARGE_BLOCK_BYTES = size_t{1} << 20;
+
+// Each returns nullptr when the system refuses the memory (and then leaves
+// block as it was). bytes > 0.
+void* allocate_block(size_t bytes);
+void* reallocate_block(void* block, size_t old_bytes, size_t new_bytes);
+// bytes is the size the block was allocated or last reallocated with.
+void release_block(void* block, size_t bytes);

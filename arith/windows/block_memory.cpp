@@ -1,0 +1,269 @@
+// Small blocks from free lists of size classes, kept by this process; large
+// blocks from VirtualAlloc, in large pages where the process may lock them.
+//
+// The system heap takes a lock and a long path for every block, and under
+// Wine the cost of the hundreds of thousands of small blocks of a run (a
+// million digits: 1.1 million allocations and reallocations, most below a
+// kibibyte) is a third of its time. Here a released block goes onto the
+// list of its class and the next request of that class takes it back; only a
+// class with nothing on its list asks the heap. Each list has a lock of its
+// own, held for a few instructions. What the lists hold is bounded
+// (CACHED_BYTES_LIMIT), beyond which released blocks go back to the heap.
+#include "block_sources.hpp"
+
+#include "block_memory.hpp"
+
+#include <atomic>
+#include <bit>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include <windows.h>
+
+namespace {
+
+// Eight classes to a doubling, from 64 bytes to LARGE_BLOCK_BYTES: a block
+// holds at most an eighth more than was asked for.
+constexpr size_t SMALLEST_CLASS_BYTES = 64;
+constexpr int SMALLEST_CLASS_OCTAVE = 6;  // 2^6 = 64
+constexpr int CLASSES_PER_DOUBLING = 8;
+constexpr int CLASS_COUNT = 1 + (std::bit_width(LARGE_BLOCK_BYTES - 1) - 1 - SMALLEST_CLASS_OCTAVE + 1) * CLASSES_PER_DOUBLING;
+
+// The most the free lists hold together; more is given back to the heap.
+constexpr size_t CACHED_BYTES_LIMIT = size_t{32} << 20;
+
+// The class of a request of 0 < bytes < LARGE_BLOCK_BYTES: class 0 holds up
+// to 64 bytes; above, with 2^o < bytes <= 2^(o+1), the class is one of the
+// eight steps of 2^o / 8 between them.
+constexpr int size_class(size_t bytes)
+{
+    if (bytes <= SMALLEST_CLASS_BYTES)
+        return 0;
+    const int octave = std::bit_width(bytes - 1) - 1;
+    const size_t step = (size_t{1} << octave) / CLASSES_PER_DOUBLING;
+    const auto within = static_cast<int>((bytes - 1 - (size_t{1} << octave)) / step);
+    return 1 + (octave - SMALLEST_CLASS_OCTAVE) * CLASSES_PER_DOUBLING + within;
+}
+
+// The bytes every block of a class holds.
+constexpr size_t class_bytes(int size_class)
+{
+    if (size_class == 0)
+        return SMALLEST_CLASS_BYTES;
+    const int octave = (size_class - 1) / CLASSES_PER_DOUBLING + SMALLEST_CLASS_OCTAVE;
+    const auto within = static_cast<size_t>((size_class - 1) % CLASSES_PER_DOUBLING);
+    return (size_t{1} << octave) + (within + 1) * ((size_t{1} << octave) / CLASSES_PER_DOUBLING);
+}
+
+static_assert(class_bytes(CLASS_COUNT - 1) == LARGE_BLOCK_BYTES, "the last class ends at the large blocks");
+
+// A released block holds the link to the next one on its list.
+struct FreeList {
+    std::atomic_flag locked;
+    void* head = nullptr;
+};
+
+FreeList free_lists[CLASS_COUNT];
+std::atomic<size_t> cached_bytes{0};
+
+class ListLock {
+public:
+    explicit ListLock(FreeList& list) : list_(list)
+    {
+        while (list_.locked.test_and_set(std::memory_order_acquire))
+            std::this_thread::yield();
+    }
+    ~ListLock() { list_.locked.clear(std::memory_order_release); }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+
+private:
+    FreeList& list_;
+};
+
+void* take_cached(int size_class)
+{
+    FreeList& list = free_lists[size_class];
+    const ListLock lock(list);
+    void* block = list.head;
+    if (block != nullptr) {
+        std::memcpy(&list.head, block, sizeof list.head);
+        cached_bytes.fetch_sub(class_bytes(size_class), std::memory_order_relaxed);
+    }
+    return block;
+}
+
+// Keeps a released block for reuse; false when the lists are full.
+bool keep(void* block, int size_class)
+{
+    const size_t bytes = class_bytes(size_class);
+    if (cached_bytes.fetch_add(bytes, std::memory_order_relaxed) + bytes > CACHED_BYTES_LIMIT) {
+        cached_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+        return false;
+    }
+    FreeList& list = free_lists[size_class];
+    const ListLock lock(list);
+    std::memcpy(block, &list.head, sizeof list.head);
+    list.head = block;
+    return true;
+}
+
+// Large pages need the privilege to lock memory (SeLockMemoryPrivilege),
+// which an administrator grants and the process must then enable. Where it
+// is enabled, the large page size; otherwise 0, and normal pages serve.
+size_t large_page_bytes()
+{
+    static const size_t bytes = [] {
+        const size_t minimum = GetLargePageMinimum();
+        HANDLE token = nullptr;
+        if (minimum == 0 || !OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+            return size_t{0};
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        const bool enabled = LookupPrivilegeValueW(nullptr, L"SeLockMemoryPrivilege", &privileges.Privileges[0].Luid) &&
+                             AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                             GetLastError() == ERROR_SUCCESS;  // not ERROR_NOT_ALL_ASSIGNED
+        CloseHandle(token);
+        return enabled ? minimum : size_t{0};
+    }();
+    return bytes;
+}
+
+constexpr size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
+// Normal pages come in this granularity, whatever the request.
+constexpr size_t PAGE_BYTES = size_t{4} << 10;
+
+// Released large blocks are kept too, up to this many bytes, and given to a
+// request they fit without holding a quarter more than it: fresh pages cost
+// a fault each (Windows has no transparent huge pages) and are zeroed by the
+// system, a reused block is ready.
+constexpr size_t KEPT_LARGE_BYTES_LIMIT = size_t{32} << 20;
+
+struct KeptLarge {
+    void* block;
+    size_t bytes;  // committed from its start
+};
+std::mutex kept_large_lock;
+std::vector<KeptLarge> kept_large;  // under kept_large_lock
+size_t kept_large_bytes = 0;        // under kept_large_lock
+
+// The bytes committed from the start of a block mapped for itself.
+size_t committed_bytes(void* block)
+{
+    MEMORY_BASIC_INFORMATION region{};
+    if (VirtualQuery(block, &region, sizeof region) == 0 || region.State != MEM_COMMIT)
+        return 0;
+    return region.RegionSize;
+}
+
+void* take_kept_large(size_t bytes)
+{
+    const std::lock_guard lock(kept_large_lock);
+    size_t best = kept_large.size();
+    for (size_t index = 0; index < kept_large.size(); ++index) {
+        const size_t held = kept_large[index].bytes;
+        if (held >= bytes && held - bytes <= bytes / 4 && (best == kept_large.size() || held < kept_large[best].bytes))
+            best = index;
+    }
+    if (best == kept_large.size())
+        return nullptr;
+    void* block = kept_large[best].block;
+    kept_large_bytes -= kept_large[best].bytes;
+    kept_large[best] = kept_large.back();
+    kept_large.pop_back();
+    return block;
+}
+
+// Keeps a released large block; false when there is no room for it.
+bool keep_large(void* block)
+{
+    const size_t bytes = committed_bytes(block);
+    const std::lock_guard lock(kept_large_lock);
+    if (bytes == 0 || kept_large_bytes + bytes > KEPT_LARGE_BYTES_LIMIT)
+        return false;
+    kept_large.push_back({block, bytes});
+    kept_large_bytes += bytes;
+    return true;
+}
+
+}  // namespace
+
+void* allocate_small_block(size_t bytes)
+{
+    const int size_class_of_request = size_class(bytes);
+    if (void* block = take_cached(size_class_of_request))
+        return block;
+    return std::malloc(class_bytes(size_class_of_request));
+}
+
+void* reallocate_small_block(void* block, size_t old_bytes, size_t new_bytes)
+{
+    if (size_class(old_bytes) == size_class(new_bytes))
+        return block;
+    void* moved = allocate_small_block(new_bytes);
+    if (moved == nullptr)
+        return nullptr;
+    std::memcpy(moved, block, old_bytes < new_bytes ? old_bytes : new_bytes);
+    release_small_block(block, old_bytes);
+    return moved;
+}
+
+void release_small_block(void* block, size_t bytes)
+{
+    if (!keep(block, size_class(bytes)))
+        std::free(block);
+}
+
+void* map_large_block(size_t bytes)
+{
+    if (void* block = take_kept_large(bytes))
+        return block;
+    if (const size_t large_page = large_page_bytes(); large_page != 0 && bytes >= large_page) {
+        // Large pages can be scarce (they must be found whole in physical
+        // memory); where none are left, normal pages serve.
+        if (void* block = VirtualAlloc(nullptr, round_up(bytes, large_page), MEM_RESERVE | MEM_COMMIT | MEM_LARGE_PAGES,
+                                       PAGE_READWRITE))
+            return block;
+    }
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void* remap_large_block(void* block, size_t old_bytes, size_t new_bytes)
+{
+    // A block in normal pages gives back the tail it no longer needs and
+    // keeps the rest where it is; the tail's addresses stay reserved until
+    // the block is released, so a block that grows again takes them back.
+    // (Large pages cannot be decommitted in part: such a block keeps them.)
+    char* const start = static_cast<char*>(block);
+    const size_t mapped = round_up(old_bytes, PAGE_BYTES);
+    const size_t wanted = round_up(new_bytes, PAGE_BYTES);
+    if (wanted <= mapped) {
+        if (wanted < mapped)
+            VirtualFree(start + wanted, mapped - wanted, MEM_DECOMMIT);
+        return block;
+    }
+    if (committed_bytes(block) >= wanted)
+        return block;
+    MEMORY_BASIC_INFORMATION tail{};
+    if (VirtualQuery(start + mapped, &tail, sizeof tail) != 0 && tail.State == MEM_RESERVE &&
+        tail.AllocationBase == block && tail.RegionSize >= wanted - mapped &&
+        VirtualAlloc(start + mapped, wanted - mapped, MEM_COMMIT, PAGE_READWRITE) != nullptr)
+        return block;
+    void* moved = map_large_block(new_bytes);
+    if (moved == nullptr)
+        return nullptr;
+    std::memcpy(moved, block, old_bytes < new_bytes ? old_bytes : new_bytes);
+    unmap_large_block(block, old_bytes);
+    return moved;
+}
+
+void unmap_large_block(void* block, size_t)
+{
+    if (!keep_large(block))
+        VirtualFree(block, 0, MEM_RELEASE);
+}
