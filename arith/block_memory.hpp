@@ -19,6 +19,14 @@
 // The size from which a block is mapped for itself.
 inline constexpr size_t LARGE_BLOCK_BYTES = size_t{1} << 20;
 
+// How much of the memory released by blocks is kept for reuse rather than
+// given back to the system: all of it, where a run is small enough that
+// memory given back would be faulted straight back in, or a little beyond
+// what is in use, where the peak matters more. Process-wide; little until
+// set.
+enum class KeptMemory { all, little };
+void keep_released_memory(KeptMemory kept);
+
 // Each returns nullptr when the system refuses the memory (and then leaves
 // block as it was). bytes > 0.
 void* allocate_block(size_t bytes);

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 // For a compute_pi run over limb_count limbs with these options: big integers
-// get memory functions that map large blocks for themselves and end the run
-// through exit_for_refused_memory when refused, and where binary splitting
-// runs, glibc's heap is tuned for its many mid-sized numbers.
+// get their memory from block memory (block_memory.hpp), a refusal ending
+// the run through exit_for_refused_memory, and where binary splitting runs,
+// block memory keeps what is released by a run small enough to reuse it all.
 void configure_process_memory(int32_t limb_count, const PiOptions& options = {});

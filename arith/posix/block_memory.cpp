@@ -1,13 +1,22 @@
 // Small blocks from the C heap; large blocks as anonymous mappings, each
 // starting on a huge page boundary so that every two mebibytes of a block can
-// be one huge page and one fault.
+// be one huge page and one fault. Only glibc's heap is told what to keep;
+// elsewhere the C heap keeps what it decides.
 #include "block_sources.hpp"
+
+#include "block_memory.hpp"
 
 #include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+
+#include <climits>
+#endif
 
 namespace {
 
@@ -41,6 +50,23 @@ void ask_for_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] size_t ma
 }
 
 }  // namespace
+
+void keep_released_memory([[maybe_unused]] KeptMemory kept)
+{
+#ifdef __GLIBC__
+    // By default glibc maps blocks above 128 KiB until it sees one freed,
+    // then adapts, keeping more of the heap's top the larger the blocks it
+    // has seen (fewer faults, a peak 10 MB higher at ten million digits);
+    // with a fixed threshold alone it trims the top whenever 128 KiB of it
+    // is free, only to fault it back in soon after (half again as many
+    // faults, 1.4 s slower). The heap serves the blocks below
+    // LARGE_BLOCK_BYTES and keeps either all it frees or a top of
+    // HEAP_TOP_KEPT_BYTES.
+    constexpr size_t HEAP_TOP_KEPT_BYTES = size_t{2} << 20;
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(LARGE_BLOCK_BYTES));
+    mallopt(M_TRIM_THRESHOLD, kept == KeptMemory::all ? INT_MAX : static_cast<int>(HEAP_TOP_KEPT_BYTES));
+#endif
+}
 
 void* allocate_small_block(size_t bytes) { return std::malloc(bytes); }
 
