@@ -7,16 +7,20 @@
 #include "out_of_memory_report.hpp"
 #include "pi_digits.hpp"
 #include "reference_digits.hpp"
+#include "block_memory.hpp"
 #include "splitting/arctan_splitting.hpp"
+#include "splitting/big_integer.hpp"
 #include "splitting/decimal_limbs.hpp"
 #include "splitting/fraction_limbs.hpp"
-#include "block_memory.hpp"
 #include "splitting/splitting.hpp"
 #include "splitting/truncated_quotient.hpp"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -58,6 +62,7 @@ std::string limb_digits(const std::vector<int32_t>& limbs)
     return digits;
 }
 
+#ifndef _WIN32
 // The bytes of address space the process holds (/proc/self/statm's first
 // figure, in pages).
 rlim_t address_space_in_use()
@@ -71,6 +76,7 @@ rlim_t address_space_in_use()
     }
     return rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 std::vector<int32_t> pi_limbs(int32_t limb_count, Engine engine, int32_t cpus)
 {
@@ -407,6 +413,49 @@ TEST(Splitting, EngineChoiceFollowsTheCrossover)
     EXPECT_EQ(choose_engine(1 << 30), Engine::splitting);
 }
 
+TEST(Splitting, ShiftsInStepsEqualGmpsShiftsInOne)
+{
+    // Counts of bits that GMP would take in one call, taken in steps of a few
+    // bits to hundreds, as counts past 32 bits are on 64-bit Windows: the
+    // step's multiples and their neighbours, on both signs, and on values
+    // shorter and longer than the count.
+    gmp_randstate_t random;
+    gmp_randinit_mt(random);
+    gmp_randseed_ui(random, 5);
+    BigInteger value, expected, found;
+    for (const int64_t step : {1, 7, 64, 300}) {
+        for (const int64_t bits : {int64_t{0}, step - 1, step, step + 1, 3 * step, 3 * step + 5, 1000 + step}) {
+            if (bits < 0)
+                continue;
+            for (const int64_t value_bits : {int64_t{1}, bits / 2 + 1, bits + 1, 2 * bits + 70}) {
+                for (const int sign : {1, -1}) {
+                    mpz_urandomb(value, random, static_cast<mp_bitcnt_t>(value_bits));
+                    if (sign < 0)
+                        mpz_neg(value, value);
+                    const std::string what = std::to_string(bits) + " bits in steps of " + std::to_string(step) +
+                                             ", value of " + std::to_string(value_bits) + " bits, sign " +
+                                             std::to_string(sign);
+                    mpz_mul_2exp(expected, value, static_cast<mp_bitcnt_t>(bits));
+                    shift_left_in_steps(found, value, bits, step);
+                    EXPECT_EQ(mpz_cmp(found, expected), 0) << "left, " << what;
+                    mpz_tdiv_q_2exp(expected, value, static_cast<mp_bitcnt_t>(bits));
+                    shift_right_in_steps(found, value, bits, step);
+                    EXPECT_EQ(mpz_cmp(found, expected), 0) << "right, " << what;
+                    mpz_tdiv_r_2exp(expected, value, static_cast<mp_bitcnt_t>(bits));
+                    low_bits_in_steps(found, value, bits, step);
+                    EXPECT_EQ(mpz_cmp(found, expected), 0) << "low bits, " << what;
+                    // In place, as the engine uses them.
+                    mpz_set(found, value);
+                    shift_left_in_steps(found, found, bits, step);
+                    shift_right_in_steps(found, found, bits, step);
+                    EXPECT_EQ(mpz_cmp(found, value), 0) << "there and back, " << what;
+                }
+            }
+        }
+    }
+    gmp_randclear(random);
+}
+
 TEST(Splitting, BigIntegersKeepTheirValueThroughEveryKindOfReallocation)
 {
     install_big_integer_memory();
@@ -444,6 +493,8 @@ TEST(Splitting, RefusedMemoryEndsTheRunWithTheMessageAndStatusOne)
 {
 #if defined(PI_SANITIZE)
     GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#elif defined(_WIN32)
+    GTEST_SKIP() << "an address-space limit is a POSIX resource limit";
 #else
     // An address-space limit a little above what the process holds: the
     // run's first big integers are refused inside GMP, which must neither

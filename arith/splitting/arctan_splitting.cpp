@@ -141,8 +141,8 @@ SplitSum ArctanSplitting::leaf(int64_t begin, int64_t end)
     // number outgrows its limbs (a few percent of a run): each term
     // multiplies U by r_j y < 2^63 and R by r_j < 2^31, and the addends add
     // less than 64 bits.
-    mpz_realloc2(numerator, static_cast<mp_bitcnt_t>(length * (31 + 2 * 16) + 64 + 64));
-    mpz_realloc2(product, static_cast<mp_bitcnt_t>(length * 31 + 64));
+    reserve_bits(numerator, length * (31 + 2 * 16) + 64 + 64);
+    reserve_bits(product, length * 31 + 64);
     product.assign(1);
     for (int64_t i = 0; i < length; ++i) {
         multiply_small(numerator, rest[i] * y_odd_ << y_twos_);
@@ -214,7 +214,7 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         mpz_mul(whole.large_primes, left_large, right_large);
     };
     pool_.fork_join_if(length >= FORK_TERMS, left_part, right_part);
-    mpz_mul_2exp(whole.numerator, whole.numerator, static_cast<mp_bitcnt_t>(y_twos_ * right_length));
+    shift_left(whole.numerator, whole.numerator, y_twos_ * right_length);
     mpz_add(whole.numerator, whole.numerator, right_term);
     if (progress_ != nullptr)
         progress_->fetch_add(splitting_merge_cost(x_, length), std::memory_order_relaxed);
@@ -260,6 +260,8 @@ BigInteger ArctanSplitting::sum_all(BesideTopMerge beside)
 
 SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms)
 {
+    // The exponent 2K - 1 < 2^31 fits GMP's unsigned long, 32 bits or 64.
+    require_bound(x >= 2 && terms >= 1 && terms < (int64_t{1} << 30), "splitting series size");
     uint64_t x_odd = uint64_t(x);
     SeriesDenominator power{BigInteger(), strip_twos(x_odd) * (2 * terms - 1)};
     mpz_ui_pow_ui(power.odd_part, static_cast<unsigned long>(x_odd), static_cast<unsigned long>(2 * terms - 1));

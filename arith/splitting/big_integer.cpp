@@ -1,5 +1,11 @@
-// Small-factor arithmetic and products of many small numbers.
+// Small-factor arithmetic, shifts by counts of any size, and products of
+// many small numbers.
 #include "big_integer.hpp"
+
+#include "exactness.hpp"
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -14,6 +20,16 @@ static_assert(GMP_LIMB_BITS == 64, "GMP's limbs hold 64 bits");
 // Below this many factors a running product, two factors to a word, beats
 // splitting further.
 constexpr size_t PRODUCT_LEAF_FACTORS = 32;
+
+// The largest count of bits GMP takes in one call.
+constexpr int64_t BIT_COUNT_STEP = static_cast<int64_t>(
+    std::min<uint64_t>(std::numeric_limits<mp_bitcnt_t>::max(), std::numeric_limits<int64_t>::max()));
+
+mp_bitcnt_t bit_count(int64_t bits)
+{
+    require_bound(bits >= 0 && bits <= BIT_COUNT_STEP, "bit count within GMP's mp_bitcnt_t");
+    return static_cast<mp_bitcnt_t>(bits);
+}
 
 struct OneLimb {
     explicit OneLimb(uint64_t value) : limb(value) { mpz_roinit_n(view, &limb, value != 0 ? 1 : 0); }
@@ -55,6 +71,84 @@ void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t f
         else
             mpz_submul(target, source, wide.view);
     }
+}
+
+void BigInteger::shrink_to_fit()
+{
+    reserve_bits(*this, bits() + 64);
+}
+
+void shift_left_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step)
+{
+    require_bound(bits >= 0 && step >= 1, "shift of at least 0 bits in steps of at least 1");
+    const mpz_srcptr from = source;
+    int64_t rest = bits;
+    do {
+        const int64_t now = std::min(rest, step);
+        mpz_mul_2exp(target, rest == bits ? from : target.get(), bit_count(now));
+        rest -= now;
+    } while (rest > 0);
+}
+
+void shift_right_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step)
+{
+    // Truncations toward zero compose: trunc(trunc(a / 2^s) / 2^t) =
+    // trunc(a / 2^(s+t)).
+    require_bound(bits >= 0 && step >= 1, "shift of at least 0 bits in steps of at least 1");
+    const mpz_srcptr from = source;
+    int64_t rest = bits;
+    do {
+        const int64_t now = std::min(rest, step);
+        mpz_tdiv_q_2exp(target, rest == bits ? from : target.get(), bit_count(now));
+        rest -= now;
+    } while (rest > 0);
+}
+
+void low_bits_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step)
+{
+    require_bound(bits >= 0 && step >= 1, "low bits of at least 0 bits in steps of at least 1");
+    if (bits <= step) {
+        mpz_tdiv_r_2exp(target, source, bit_count(bits));
+        return;
+    }
+    if (source.bits() <= bits) {
+        mpz_set(target, source);
+        return;
+    }
+    // source - 2^bits trunc(source / 2^bits)
+    BigInteger high;
+    shift_right_in_steps(high, source, bits, step);
+    shift_left_in_steps(high, high, bits, step);
+    mpz_sub(target, source, high);
+}
+
+void shift_left(BigInteger& target, const BigInteger& source, int64_t bits)
+{
+    shift_left_in_steps(target, source, bits, BIT_COUNT_STEP);
+}
+
+void shift_right(BigInteger& target, const BigInteger& source, int64_t bits)
+{
+    shift_right_in_steps(target, source, bits, BIT_COUNT_STEP);
+}
+
+void low_bits(BigInteger& target, const BigInteger& source, int64_t bits)
+{
+    low_bits_in_steps(target, source, bits, BIT_COUNT_STEP);
+}
+
+void reserve_bits(BigInteger& target, int64_t bits)
+{
+    require_bound(bits >= 0, "room for at least 0 bits");
+    if (bits <= BIT_COUNT_STEP) {
+        mpz_realloc2(target, static_cast<mp_bitcnt_t>(bits));
+        return;
+    }
+    // In limbs, which GMP counts in mp_size_t; at least one limb, as
+    // mpz_realloc2 keeps.
+    const int64_t limbs = std::max<int64_t>(1, (bits + GMP_NUMB_BITS - 1) / GMP_NUMB_BITS);
+    require_bound(limbs <= std::numeric_limits<mp_size_t>::max(), "limb count within GMP's mp_size_t");
+    _mpz_realloc(target, static_cast<mp_size_t>(limbs));
 }
 
 BigInteger product_of(std::span<const uint32_t> factors)

@@ -30,6 +30,8 @@ public:
     void assign(uint64_t small);
     // Frees the limbs at once rather than when the variable ends.
     void release() { mpz_realloc2(value_, 0); }
+    // Frees the limbs it holds beyond its value and a word more.
+    void shrink_to_fit();
     int sign() const { return mpz_sgn(value_); }
     int64_t bits() const { return sign() == 0 ? 0 : int64_t(mpz_sizeinbase(value_, 2)); }
 
@@ -42,6 +44,27 @@ void multiply_small(BigInteger& target, uint64_t factor);
 
 // target += sign * factor * source, for any 64-bit factor, sign +1 or -1.
 void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t factor, int sign);
+
+// Shifts and allocation by counts of bits as 64-bit numbers. GMP takes such
+// counts as mp_bitcnt_t, an unsigned long: 32 bits on 64-bit Windows, which
+// the numbers of more than about a billion digits pass. A count that does not
+// fit is taken in steps that do.
+//   target <- source * 2^bits
+void shift_left(BigInteger& target, const BigInteger& source, int64_t bits);
+//   target <- source / 2^bits, truncated toward zero
+void shift_right(BigInteger& target, const BigInteger& source, int64_t bits);
+//   target <- source - 2^bits * (source / 2^bits truncated): the low bits,
+//   with the sign of source
+void low_bits(BigInteger& target, const BigInteger& source, int64_t bits);
+//   room for bits bits; a value that does not fit becomes 0, as with
+//   mpz_realloc2
+void reserve_bits(BigInteger& target, int64_t bits);
+
+// The same with steps of at most step bits, for any step >= 1: the tests
+// take small steps to reach the splitting that large counts need.
+void shift_left_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step);
+void shift_right_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step);
+void low_bits_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step);
 
 // The product of the numbers, each below 2^32, by a balanced product tree
 // (a running product would cost time quadratic in its length). Empty gives 1.

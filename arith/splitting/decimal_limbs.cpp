@@ -21,14 +21,14 @@ void convert(const LimbConversion& conversion, const BigInteger& value, int32_t 
     const int32_t low_count = int32_t{1} << level;
     // value = high 10000^l + low, with 10000^l = 5^(4l) 2^(4l): the low 4l
     // bits go to low as they are, and the rest is divided by 5^(4l).
-    const auto low_twos = static_cast<mp_bitcnt_t>(LIMB_BASE_TWOS * low_count);
-    BigInteger high, low, low_bits;
-    mpz_tdiv_r_2exp(low_bits, value, low_twos);
-    mpz_tdiv_q_2exp(high, value, low_twos);
+    const int64_t low_twos = LIMB_BASE_TWOS * low_count;
+    BigInteger high, low, low_twos_part;
+    low_bits(low_twos_part, value, low_twos);
+    shift_right(high, value, low_twos);
     mpz_tdiv_qr(high, low, high, conversion.powers[level]);
-    mpz_mul_2exp(low, low, low_twos);
-    mpz_add(low, low, low_bits);
-    low_bits.release();
+    shift_left(low, low, low_twos);
+    mpz_add(low, low, low_twos_part);
+    low_twos_part.release();
     conversion.pool.fork_join_if(
         count >= CONVERSION_FORK_LIMBS, [&] { convert(conversion, high, count - low_count, limbs); },
         [&] { convert(conversion, low, low_count, limbs + (count - low_count)); });

@@ -38,8 +38,8 @@ constexpr int64_t CLEARANCE_BITS = 58;
 bool fraction_is_clear(const BigInteger& scaled, int64_t bits)
 {
     BigInteger top;
-    mpz_tdiv_q_2exp(top, scaled, static_cast<mp_bitcnt_t>(bits - CLEARANCE_BITS));
-    mpz_tdiv_r_2exp(top, top, CLEARANCE_BITS);
+    shift_right(top, scaled, bits - CLEARANCE_BITS);
+    low_bits(top, top, CLEARANCE_BITS);
     if (mpz_cmp_ui(top.get(), 2) < 0)
         return false;
     mpz_add_ui(top, top, 1);
@@ -57,7 +57,7 @@ bool convert_leaf(const BigInteger& value, int64_t bits, int32_t count, int32_t*
     const int64_t scaled_bits = bits - LIMB_BASE_TWOS * count;
     if (!fraction_is_clear(scaled, scaled_bits))
         return false;
-    mpz_tdiv_q_2exp(scaled, scaled, static_cast<mp_bitcnt_t>(scaled_bits));
+    shift_right(scaled, scaled, scaled_bits);
     small_decimal_limbs(scaled, count, limbs);
     return true;
 }
@@ -75,7 +75,7 @@ bool convert(const LimbConversion& conversion, const BigInteger& value, int32_t 
     bool high_done = false, low_done = false;
     auto convert_high = [&] {
         BigInteger high;
-        mpz_tdiv_q_2exp(high, value, static_cast<mp_bitcnt_t>(bits - fraction_bits_for(high_count)));
+        shift_right(high, value, bits - fraction_bits_for(high_count));
         high_done = convert(conversion, high, high_count, limbs);
     };
     auto convert_low = [&] {
@@ -87,12 +87,12 @@ bool convert(const LimbConversion& conversion, const BigInteger& value, int32_t 
         const int64_t scaled_bits = bits - LIMB_BASE_TWOS * high_count;
         if (!fraction_is_clear(scaled, scaled_bits))
             return;
-        const int64_t low_bits = fraction_bits_for(low_count);
-        require_bound(scaled_bits >= low_bits, "low piece within the scaled fraction");
+        const int64_t low_bit_count = fraction_bits_for(low_count);
+        require_bound(scaled_bits >= low_bit_count, "low piece within the scaled fraction");
         BigInteger low;
-        mpz_tdiv_q_2exp(low, scaled, static_cast<mp_bitcnt_t>(scaled_bits - low_bits));
+        shift_right(low, scaled, scaled_bits - low_bit_count);
         scaled.release();
-        mpz_tdiv_r_2exp(low, low, static_cast<mp_bitcnt_t>(low_bits));
+        low_bits(low, low, low_bit_count);
         low_done = convert(conversion, low, low_count, limbs + high_count);
     };
     conversion.pool.fork_join_if(count >= CONVERSION_FORK_LIMBS, convert_high, convert_low);
@@ -117,6 +117,6 @@ void fraction_limbs(const BigInteger& fraction, int32_t limb_count, int32_t* lim
     BigInteger exact;
     mpz_ui_pow_ui(exact, LIMB_BASE, static_cast<unsigned long>(limb_count));
     mpz_mul(exact, exact, fraction);
-    mpz_tdiv_q_2exp(exact, exact, static_cast<mp_bitcnt_t>(bits));
+    shift_right(exact, exact, bits);
     decimal_limbs(exact, limb_count, limbs, conversion);
 }

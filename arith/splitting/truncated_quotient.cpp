@@ -19,24 +19,21 @@ namespace {
 
 constexpr int64_t GUARD_BITS = 64;
 
-// GMP keeps an integer's limbs when it gets shorter.
-void shrink_to_fit(BigInteger& value) { mpz_realloc2(value, static_cast<mp_bitcnt_t>(value.bits() + 64)); }
-
 // value <- floor(value / 2^s), kept to about precision_bits; returns s.
 int64_t cut_in_place(BigInteger& value, int64_t precision_bits)
 {
     const int64_t shift = value.bits() > precision_bits ? value.bits() - precision_bits : 0;
-    mpz_tdiv_q_2exp(value, value, static_cast<mp_bitcnt_t>(shift));
-    shrink_to_fit(value);
+    shift_right(value, value, shift);
+    value.shrink_to_fit();  // GMP keeps an integer's limbs when it gets shorter
     return shift;
 }
 
 void shift_by(BigInteger& value, int64_t shift)
 {
     if (shift >= 0)
-        mpz_mul_2exp(value, value, static_cast<mp_bitcnt_t>(shift));
+        shift_left(value, value, shift);
     else
-        mpz_tdiv_q_2exp(value, value, static_cast<mp_bitcnt_t>(-shift));
+        shift_right(value, value, -shift);
 }
 
 }  // namespace
@@ -53,24 +50,24 @@ void divide_in_halves(BigInteger& quotient, BigInteger numerator, int64_t shift,
     require_bound(shift >= 0, "dividend shifted left");
     const int64_t dividend_bits = numerator.sign() == 0 ? 0 : numerator.bits() + shift;
     const int64_t quotient_bits = dividend_bits - divisor.bits() + 1;
-    const int64_t low_bits = quotient_bits > 0 ? quotient_bits / 2 : 0;
+    const int64_t low_bit_count = quotient_bits > 0 ? quotient_bits / 2 : 0;
     BigInteger low;
-    if (low_bits > shift) {
-        mpz_tdiv_r_2exp(low, numerator, static_cast<mp_bitcnt_t>(low_bits - shift));
-        mpz_mul_2exp(low, low, static_cast<mp_bitcnt_t>(shift));
+    if (low_bit_count > shift) {
+        low_bits(low, numerator, low_bit_count - shift);
+        shift_left(low, low, shift);
     }
     BigInteger& high = numerator;
-    shift_by(high, shift - low_bits);
-    shrink_to_fit(high);
+    shift_by(high, shift - low_bit_count);
+    high.shrink_to_fit();
     BigInteger high_quotient;
     mpz_tdiv_q(high_quotient, high, divisor);
     mpz_submul(high, high_quotient, divisor);
-    mpz_mul_2exp(high, high, static_cast<mp_bitcnt_t>(low_bits));
+    shift_left(high, high, low_bit_count);
     mpz_add(high, high, low);
     low.release();
     mpz_tdiv_q(quotient, high, divisor);
     high.release();
-    mpz_mul_2exp(high_quotient, high_quotient, static_cast<mp_bitcnt_t>(low_bits));
+    shift_left(high_quotient, high_quotient, low_bit_count);
     mpz_add(quotient, quotient, high_quotient);
 }
 
@@ -110,7 +107,7 @@ BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two
     divide_in_halves(quotient, std::move(numerator), shift > 0 ? shift : 0, divisor);
     divisor.release();
     if (shift < 0)
-        mpz_tdiv_q_2exp(quotient, quotient, static_cast<mp_bitcnt_t>(-shift));
+        shift_right(quotient, quotient, -shift);
     require_bound(quotient.bits() <= quotient_bits, "quotient within its stated bits");
     return quotient;
 }
