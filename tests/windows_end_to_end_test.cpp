@@ -11,6 +11,11 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <functional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <cstdlib>
 #include <iostream>
 #include <filesystem>
@@ -53,6 +58,37 @@ std::optional<std::string> program_on_path(const std::string& name)
     return std::nullopt;
 }
 
+// Memory as Linux tells it in /proc/meminfo, where Wine reads what Windows
+// programs are told of it: half a gibibyte available, no swap.
+const char* const SMALL_MEMINFO =
+    "MemTotal:        1048576 kB\n"
+    "MemFree:          524288 kB\n"
+    "MemAvailable:     524288 kB\n"
+    "Buffers:               0 kB\n"
+    "Cached:                0 kB\n"
+    "SwapCached:            0 kB\n"
+    "SwapTotal:             0 kB\n"
+    "SwapFree:              0 kB\n"
+    "Committed_AS:     262144 kB\n";
+
+// In a mount namespace of the calling process's own, lays meminfo over
+// /proc/meminfo; false where that is not allowed (it needs CAP_SYS_ADMIN).
+bool show_meminfo(const std::string& meminfo)
+{
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(meminfo.c_str(), "/proc/meminfo", nullptr, MS_BIND, nullptr) == 0;
+}
+
+// Whether a child may lay a file over /proc/meminfo for itself.
+bool can_show_meminfo(const std::string& meminfo)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(show_meminfo(meminfo) ? 0 : 1);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 class WindowsProgram : public testing::Test {
 protected:
     void SetUp() override
@@ -81,11 +117,13 @@ protected:
         (void)prefix_ready;
     }
 
-    ProcessResult run(const std::string& input, const std::string& directory) const
+    ProcessResult run(const std::string& input, const std::string& directory,
+                      std::function<void()> in_child = {}) const
     {
         ProcessOptions options;
         options.input = input;
         options.working_directory = directory;
+        options.in_child = std::move(in_child);
         return run_process({wine_, program_}, options);
     }
 
@@ -208,6 +246,32 @@ TEST_F(WindowsProgram, HundredsOfThousandsOfDigitsAreTrueOnTheVectorPathWithThre
     // engine tests run the other paths under Wine.
     for (size_t digits : {100'000u, 300'000u})
         expect_result(std::to_string(digits) + "\n", digits);
+}
+
+TEST_F(WindowsProgram, MillionsOfDigitsByBinarySplittingAreTheReferencesDigits)
+{
+    for (size_t digits : {1'000'000u, 4'000'000u})
+        expect_result(std::to_string(digits) + "\n", digits);
+}
+
+TEST_F(WindowsProgram, ARunThatCannotFitIsRefusedBeforeAnyWork)
+{
+    TempDir dir;
+    dir.write("Out.txt", old_result);
+    TempDir memory;
+    memory.write("meminfo", SMALL_MEMINFO);
+    const std::string meminfo = memory.file("meminfo");
+    if (!can_show_meminfo(meminfo))
+        GTEST_SKIP() << "cannot mount over /proc/meminfo here (needs CAP_SYS_ADMIN): refusal case not run";
+    // A hundred million digits need some 800 MB.
+    const ProcessResult result = run("100000000\n", dir.path(), [&] {
+        if (!show_meminfo(meminfo))
+            _exit(99);
+    });
+    expect_failure(result, dir, "pi: cannot allocate ", {"Out.txt"});
+    EXPECT_NE(result.errors.find(" for the digit arrays: 536870912 bytes (512 MiB) available\r\n"), std::string::npos)
+        << result.errors;
+    EXPECT_EQ(dir.read("Out.txt"), old_result);
 }
 
 TEST_F(WindowsProgram, CtrlCDuringTheComputationEndsItAsInterruptedAndKeepsTheOldResult)
