@@ -1,9 +1,10 @@
 // Containers and schedulers limit CPUs two ways: an affinity mask names the
 // CPUs a thread may run on, and a cgroup quota lets a group use a share of
 // the machine (quota microseconds in every period) on any of them. Threads
-// beyond either limit only take turns and slow each other down. The quota is
-// read here from the texts of either hierarchy; the affinity mask and the
-// count itself are the platform's (posix/ and windows/cpu_count.cpp).
+// beyond either limit only take turns and slow each other down; on Windows a
+// job object's CPU rate is such a quota. The quotas are worked out here from
+// the figures the system gives; the affinity mask and the count itself are
+// the platform's (posix/ and windows/cpu_count.cpp).
 #include "cpu_count.hpp"
 
 #include "cgroup.hpp"
@@ -33,6 +34,11 @@ std::optional<int32_t> parse_cpu_max(std::string_view text)
 std::optional<int32_t> parse_cfs_quota(std::string_view quota, std::string_view period)
 {
     return whole_cpus(parse_integer(quota), parse_integer(period));
+}
+
+std::optional<int32_t> job_rate_cpus(int64_t rate, int32_t machine_cpus)
+{
+    return whole_cpus(rate * machine_cpus, 10000);
 }
 
 std::optional<int32_t> cgroup_cpu_limit(const FileReader& read)

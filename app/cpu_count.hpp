@@ -21,6 +21,12 @@ std::optional<int32_t> parse_cfs_quota(std::string_view quota, std::string_view 
 // hierarchies, read through read; nothing when none is set.
 std::optional<int32_t> cgroup_cpu_limit(const FileReader& read);
 
-// The CPUs in this thread's affinity mask (every CPU of the machine where
-// there is no such mask), limited by the cgroup quota on Linux. At least 1.
+// The CPUs a Windows job object's CPU rate pays for: rate cycles in every
+// 10,000 of all machine_cpus CPUs, rounded up to whole CPUs; nothing for a
+// rate of 0.
+std::optional<int32_t> job_rate_cpus(int64_t rate, int32_t machine_cpus);
+
+// The CPUs in this process's affinity mask (every CPU of the machine where
+// there is no such mask), limited by the cgroup quota on Linux and by the
+// job object's CPU rate on Windows. At least 1.
 int32_t usable_cpu_count();

@@ -1,14 +1,18 @@
 // The CPUs the program uses: the quota texts of both cgroup versions, the
-// smallest limit of a group and its ancestors, and the affinity mask.
+// smallest limit of a group and its ancestors, a Windows job's CPU rate, and
+// the affinity mask.
 #include "cpu_count.hpp"
 #include "file_map.hpp"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <thread>
 
 #if defined(__linux__)
 #include <sched.h>
+#elif defined(_WIN32)
+#include <windows.h>
 #endif
 
 namespace {
@@ -74,6 +78,17 @@ TEST(CpuCount, VersionOneQuotaCountsBesideTheUnifiedHierarchy)
     EXPECT_EQ(cgroup_cpu_limit(read), 1);
 }
 
+TEST(CpuCount, AJobsCpuRateIsRoundedUpToWholeCpusOfTheMachine)
+{
+    // The rate counts cycles in every 10,000 of all the machine's CPUs.
+    EXPECT_EQ(job_rate_cpus(10000, 8), 8);
+    EXPECT_EQ(job_rate_cpus(5000, 8), 4);
+    EXPECT_EQ(job_rate_cpus(5001, 8), 5);
+    EXPECT_EQ(job_rate_cpus(1, 64), 1);
+    EXPECT_EQ(job_rate_cpus(2500, 2), 1);
+    EXPECT_EQ(job_rate_cpus(0, 8), std::nullopt);
+}
+
 TEST(CpuCount, AtLeastOneAndNoMoreThanTheMachineHas)
 {
     const int32_t cpus = usable_cpu_count();
@@ -103,5 +118,18 @@ TEST(CpuCount, AThreadPinnedToOneCpuCountsOne)
     EXPECT_EQ(usable_cpu_count(),
               std::min<int32_t>(CPU_COUNT(&saved), cgroup_cpu_limit(read_whole_file).value_or(CPU_SETSIZE)))
         << "the whole mask again once it is restored";
+}
+#elif defined(_WIN32)
+TEST(CpuCount, AProcessPinnedToOneCpuCountsOne)
+{
+    DWORD_PTR saved = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &saved, &system));
+    const DWORD_PTR first = saved & (~saved + 1);
+    if (!SetProcessAffinityMask(GetCurrentProcess(), first))
+        GTEST_SKIP() << "cannot set this process's CPU affinity here: the one-CPU case was not run";
+    const int32_t pinned = usable_cpu_count();
+    ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), saved));
+    EXPECT_EQ(pinned, 1);
+    EXPECT_EQ(usable_cpu_count(), std::popcount(static_cast<uint64_t>(saved))) << "the whole mask again once it is restored";
 }
 #endif
