@@ -9,11 +9,12 @@
 // class with nothing on its lists asks the heap. Each thread keeps a few
 // small blocks of each class on lists of its own, without a lock; the rest
 // are on lists shared by all threads, each with a lock of its own, held for
-// a few instructions. Large blocks are kept for reuse too: a
-// fresh page costs a fault (Windows has no transparent huge pages) and is
-// zeroed by the system, a reused one is ready. What is kept, of either kind,
-// is bounded (keep_limit), beyond which released blocks go back to the heap
-// or the system.
+// a few instructions.
+//
+// Large blocks are kept for reuse too: a fresh page costs a fault (Windows
+// has no transparent huge pages) and is zeroed by the system, a reused one
+// is ready. What is kept, of either kind, is bounded (keep_limit), beyond
+// which released blocks go back to the heap or the system.
 #include "block_sources.hpp"
 
 #include "block_memory.hpp"
