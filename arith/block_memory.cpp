@@ -22,6 +22,11 @@ void* reallocate_block(void* block, size_t old_bytes, size_t new_bytes)
     if (is_large(old_bytes) == is_large(new_bytes))
         return is_large(new_bytes) ? remap_large_block(block, old_bytes, new_bytes)
                                    : reallocate_small_block(block, old_bytes, new_bytes);
+    return move_block(block, old_bytes, new_bytes);
+}
+
+void* move_block(void* block, size_t old_bytes, size_t new_bytes)
+{
     void* moved = allocate_block(new_bytes);
     if (moved == nullptr)
         return nullptr;

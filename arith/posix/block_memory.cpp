@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -107,12 +106,7 @@ void* remap_large_block(void* block, size_t old_bytes, size_t new_bytes)
     void* moved = mremap(block, old_mapped, new_mapped, MREMAP_MAYMOVE);
     return moved == MAP_FAILED ? nullptr : moved;
 #else
-    void* moved = map_large_block(new_bytes);
-    if (moved == nullptr)
-        return nullptr;
-    std::memcpy(moved, block, old_bytes < new_bytes ? old_bytes : new_bytes);
-    unmap_large_block(block, old_bytes);
-    return moved;
+    return move_block(block, old_bytes, new_bytes);
 #endif
 }
 

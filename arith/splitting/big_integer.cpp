@@ -31,6 +31,20 @@ mp_bitcnt_t bit_count(int64_t bits)
     return static_cast<mp_bitcnt_t>(bits);
 }
 
+// target <- shift(source, bits), as shifts of at most step bits each.
+void shift_in_steps(void (*shift)(mpz_ptr, mpz_srcptr, mp_bitcnt_t), BigInteger& target, const BigInteger& source,
+                    int64_t bits, int64_t step)
+{
+    require_bound(bits >= 0 && step >= 1, "shift of at least 0 bits in steps of at least 1");
+    const mpz_srcptr from = source;
+    int64_t rest = bits;
+    do {
+        const int64_t now = std::min(rest, step);
+        shift(target, rest == bits ? from : target.get(), bit_count(now));
+        rest -= now;
+    } while (rest > 0);
+}
+
 struct OneLimb {
     explicit OneLimb(uint64_t value) : limb(value) { mpz_roinit_n(view, &limb, value != 0 ? 1 : 0); }
     OneLimb(const OneLimb&) = delete;
@@ -80,28 +94,14 @@ void BigInteger::shrink_to_fit()
 
 void shift_left_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step)
 {
-    require_bound(bits >= 0 && step >= 1, "shift of at least 0 bits in steps of at least 1");
-    const mpz_srcptr from = source;
-    int64_t rest = bits;
-    do {
-        const int64_t now = std::min(rest, step);
-        mpz_mul_2exp(target, rest == bits ? from : target.get(), bit_count(now));
-        rest -= now;
-    } while (rest > 0);
+    shift_in_steps(mpz_mul_2exp, target, source, bits, step);
 }
 
 void shift_right_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step)
 {
     // Truncations toward zero compose: trunc(trunc(a / 2^s) / 2^t) =
     // trunc(a / 2^(s+t)).
-    require_bound(bits >= 0 && step >= 1, "shift of at least 0 bits in steps of at least 1");
-    const mpz_srcptr from = source;
-    int64_t rest = bits;
-    do {
-        const int64_t now = std::min(rest, step);
-        mpz_tdiv_q_2exp(target, rest == bits ? from : target.get(), bit_count(now));
-        rest -= now;
-    } while (rest > 0);
+    shift_in_steps(mpz_tdiv_q_2exp, target, source, bits, step);
 }
 
 void low_bits_in_steps(BigInteger& target, const BigInteger& source, int64_t bits, int64_t step)

@@ -322,12 +322,7 @@ void* reallocate_small_block(void* block, size_t old_bytes, size_t new_bytes)
 {
     if (size_class(old_bytes) == size_class(new_bytes))
         return block;
-    void* moved = allocate_small_block(new_bytes);
-    if (moved == nullptr)
-        return nullptr;
-    std::memcpy(moved, block, old_bytes < new_bytes ? old_bytes : new_bytes);
-    release_small_block(block, old_bytes);
-    return moved;
+    return move_block(block, old_bytes, new_bytes);
 }
 
 void release_small_block(void* block, size_t bytes)
@@ -368,12 +363,7 @@ void* remap_large_block(void* block, size_t old_bytes, size_t new_bytes)
         bytes_in_use.fetch_sub(mapped, std::memory_order_relaxed);
         return block;
     }
-    void* moved = map_large_block(new_bytes);
-    if (moved == nullptr)
-        return nullptr;
-    std::memcpy(moved, block, old_bytes < new_bytes ? old_bytes : new_bytes);
-    unmap_large_block(block, old_bytes);
-    return moved;
+    return move_block(block, old_bytes, new_bytes);
 }
 
 void unmap_large_block(void* block, size_t bytes)
