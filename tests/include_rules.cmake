@@ -1,14 +1,19 @@
 # The layering of the sources, checked by reading their #include lines:
-#   - the core (arith/ outside the engine folders) has headers that include
-#     no engine header; its sources may call an engine through its one header;
-#   - an engine (arith/wavefront/, arith/splitting/) includes the core and
-#     itself, never app/ or another engine;
-#   - app/ includes the core's headers and its own, nothing from an engine.
+#   - the core (arith/ outside the engine and subsystem folders) has headers
+#     that include no engine or subsystem header; its sources may call an
+#     engine or a subsystem through its one header;
+#   - an engine (arith/wavefront/, arith/splitting/) includes the core,
+#     itself and a subsystem's one header, never app/ or another engine;
+#   - a subsystem (arith/ntt/) includes the core and itself only;
+#   - app/ includes the core's headers and its own, nothing from an engine
+#     or a subsystem.
 # Run as: cmake -DSOURCE_DIR=<repository> -P include_rules.cmake
 cmake_minimum_required(VERSION 3.20)
 set(engines wavefront splitting)
+set(subsystems ntt)
 set(engine_headers_of_wavefront wavefront.hpp)
 set(engine_headers_of_splitting splitting.hpp)
+set(engine_headers_of_ntt ntt_multiply.hpp)
 set(violations "")
 
 file(GLOB app_headers RELATIVE ${SOURCE_DIR}/app ${SOURCE_DIR}/app/*.hpp)
@@ -23,10 +28,10 @@ function(included_names file out)
   set(${out} "${names}" PARENT_SCOPE)
 endfunction()
 
-# The engine folder a name included from the core or app/ reaches, if any.
+# The engine or subsystem folder a name reaches, if any.
 function(engine_of name out)
   set(found "")
-  foreach(engine IN LISTS engines)
+  foreach(engine IN LISTS engines subsystems)
     if(name MATCHES "^${engine}/")
       set(found ${engine})
     endif()
@@ -55,15 +60,18 @@ foreach(file IN LISTS core_files)
   endforeach()
 endforeach()
 
-# The engines.
-foreach(engine IN LISTS engines)
+# The engines and subsystems.
+foreach(engine IN LISTS engines subsystems)
   file(GLOB_RECURSE engine_files ${SOURCE_DIR}/arith/${engine}/*.hpp ${SOURCE_DIR}/arith/${engine}/*.cpp)
   foreach(file IN LISTS engine_files)
     included_names(${file} names)
     foreach(name IN LISTS names)
       engine_of("${name}" other)
       if(other AND NOT other STREQUAL engine)
-        list(APPEND violations "${file}: the ${engine} engine includes ${name}")
+        string(REGEX REPLACE "^${other}/" "" header "${name}")
+        if(engine IN_LIST subsystems OR other IN_LIST engines OR NOT header IN_LIST engine_headers_of_${other})
+          list(APPEND violations "${file}: ${engine} includes ${name}")
+        endif()
       endif()
       if(name IN_LIST app_headers AND NOT EXISTS ${SOURCE_DIR}/arith/${name})
         list(APPEND violations "${file}: the ${engine} engine includes app/${name}")

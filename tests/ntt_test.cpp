@@ -1,0 +1,78 @@
+// The transform multiplication against products made another way: a
+// schoolbook product of the limbs, on random operands of many sizes, at the
+// transform lengths' boundaries, unbalanced, and of all one bits (the
+// largest coefficients).
+#include "ntt/ntt_multiply.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Limbs = std::vector<uint64_t>;
+
+Limbs schoolbook(const Limbs& a, const Limbs& b)
+{
+    Limbs product(a.size() + b.size(), 0);
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned __int128 carry = 0;
+        for (size_t j = 0; j < b.size(); ++j) {
+            carry += static_cast<unsigned __int128>(a[i]) * b[j] + product[i + j];
+            product[i + j] = static_cast<uint64_t>(carry);
+            carry >>= 64;
+        }
+        for (size_t k = i + b.size(); carry != 0; ++k) {
+            carry += product[k];
+            product[k] = static_cast<uint64_t>(carry);
+            carry >>= 64;
+        }
+    }
+    return product;
+}
+
+Limbs random_limbs(std::mt19937_64& random, size_t count)
+{
+    Limbs limbs(count);
+    for (uint64_t& limb : limbs)
+        limb = random();
+    return limbs;
+}
+
+Limbs plain_product(const Limbs& a, const Limbs& b)
+{
+    Limbs product(a.size() + b.size(), 1);  // overwritten whole
+    ntt_multiply_plain(a, b, product);
+    return product;
+}
+
+}  // namespace
+
+TEST(NttMultiply, PlainProductsEqualSchoolbookProducts)
+{
+    std::mt19937_64 random(1);
+    // Sizes whose coefficient counts sit at transform lengths 2^k and
+    // 3 * 2^k and one past them, and random ones.
+    std::vector<std::pair<size_t, size_t>> sizes = {{1, 1}, {1, 2}, {2, 1}, {3, 3}, {6, 6}, {12, 12}, {13, 11},
+                                                   {24, 24}, {25, 24}, {47, 1}, {1, 96}, {100, 3}, {191, 192}};
+    for (int i = 0; i < 20; ++i)
+        sizes.push_back({1 + random() % 300, 1 + random() % 300});
+    for (const auto& [a_limbs, b_limbs] : sizes) {
+        const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
+        EXPECT_EQ(plain_product(a, b), schoolbook(a, b)) << a_limbs << " by " << b_limbs << " limbs";
+    }
+}
+
+TEST(NttMultiply, PlainProductsOfAllOnesAndOfZeros)
+{
+    for (size_t limbs : {1u, 2u, 3u, 64u, 257u}) {
+        const Limbs ones(limbs, ~uint64_t{0});
+        EXPECT_EQ(plain_product(ones, ones), schoolbook(ones, ones)) << limbs << " limbs of ones";
+        const Limbs zeros(limbs, 0);
+        EXPECT_EQ(plain_product(ones, zeros), Limbs(2 * limbs, 0)) << limbs << " limbs";
+    }
+    EXPECT_EQ(plain_product({}, {5}), Limbs(1, 0));
+}
