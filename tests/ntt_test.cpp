@@ -76,3 +76,25 @@ TEST(NttMultiply, PlainProductsOfAllOnesAndOfZeros)
     }
     EXPECT_EQ(plain_product({}, {5}), Limbs(1, 0));
 }
+
+TEST(NttMultiply, FastProductsOnEveryPathEqualPlainProducts)
+{
+    std::mt19937_64 random(2);
+    std::vector<std::pair<size_t, size_t>> sizes = {{1, 1}, {2, 3}, {24, 24}, {48, 48}, {100, 100}, {1, 1000},
+                                                   {1000, 7}, {3000, 3000}, {4096, 4096}, {5000, 4999}};
+    for (int i = 0; i < 10; ++i)
+        sizes.push_back({1 + random() % 6000, 1 + random() % 6000});
+    for (const auto& [a_limbs, b_limbs] : sizes) {
+        const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
+        const Limbs expected = plain_product(a, b);
+        for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512}) {
+            if (!cpu_runs(isa))
+                continue;
+            Limbs product(a.size() + b.size(), 7);
+            NttOptions options;
+            options.isa = isa;
+            ntt_multiply(a, b, product, options);
+            EXPECT_EQ(product, expected) << a_limbs << " by " << b_limbs << " limbs on " << vector_isa_name(isa);
+        }
+    }
+}

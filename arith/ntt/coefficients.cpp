@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr uint64_t COEFFICIENT_MASK = (uint64_t{1} << COEFFICIENT_BITS) - 1;
+uint64_t low_mask(int bits) { return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1; }
 
 // Garner's constants: p0^-1 mod p1, p0^-1 mod p2, p1^-1 mod p2.
 struct GarnerConstants {
@@ -28,23 +28,34 @@ const GarnerConstants& garner_constants()
     return constants;
 }
 
+static_assert(TRANSFORM_PRIMES[2].p < TRANSFORM_PRIMES[1].p && TRANSFORM_PRIMES[1].p < TRANSFORM_PRIMES[0].p &&
+                  TRANSFORM_PRIMES[0].p < 2 * TRANSFORM_PRIMES[2].p,
+              "the primes decrease, all within a factor of 2");
+
 }  // namespace
 
-size_t coefficient_count(size_t limb_count)
+size_t coefficient_count(size_t limb_count, int bits)
 {
-    return (64 * limb_count + COEFFICIENT_BITS - 1) / COEFFICIENT_BITS;
+    return (64 * limb_count + static_cast<size_t>(bits) - 1) / static_cast<size_t>(bits);
 }
 
-void cut_into_coefficients(std::span<const uint64_t> limbs, std::span<uint64_t> coefficients)
+void cut_into_coefficients(std::span<const uint64_t> limbs, std::span<uint64_t> coefficients, int bits)
 {
+    require_bound(bits >= 1 && bits <= 64, "coefficients of 1 to 64 bits");
+    if (bits == 64) {
+        for (size_t index = 0; index < coefficients.size(); ++index)
+            coefficients[index] = index < limbs.size() ? limbs[index] : 0;
+        return;
+    }
+    const uint64_t mask = low_mask(bits);
     for (size_t index = 0; index < coefficients.size(); ++index) {
-        const size_t bit = index * COEFFICIENT_BITS;
+        const size_t bit = index * static_cast<size_t>(bits);
         const size_t limb = bit / 64;
         const unsigned shift = bit % 64;
         uint64_t value = limb < limbs.size() ? limbs[limb] >> shift : 0;
-        if (shift > 64 - COEFFICIENT_BITS && limb + 1 < limbs.size())
+        if (shift > 64u - bits && limb + 1 < limbs.size())
             value |= limbs[limb + 1] << (64 - shift);
-        coefficients[index] = value & COEFFICIENT_MASK;
+        coefficients[index] = value & mask;
     }
 }
 
@@ -58,10 +69,14 @@ WideCoefficient combine_residues(uint64_t r0, uint64_t r1, uint64_t r2)
     const GarnerConstants& constants = garner_constants();
     const uint64_t p0 = TRANSFORM_PRIMES[0].p, p1 = TRANSFORM_PRIMES[1].p;
     const Modulus m1(p1), m2(TRANSFORM_PRIMES[2].p);
-    const uint64_t y1 = m1.multiply(m1.subtract(r1, m1.reduce(r0)), constants.p0_inverse_mod_p1);
-    const uint64_t y2 = m2.multiply(
-        m2.subtract(m2.multiply(m2.subtract(r2, m2.reduce(r0)), constants.p0_inverse_mod_p2), m2.reduce(y1)),
-        constants.p1_inverse_mod_p2);
+    // p2 < p1 < p0 < 2 p2: a residue of a larger prime is below twice a
+    // smaller one, and one subtraction reduces it.
+    const auto reduce_once = [](uint64_t value, uint64_t p) { return value >= p ? value - p : value; };
+    const uint64_t y1 = m1.multiply(m1.subtract(r1, reduce_once(r0, p1)), constants.p0_inverse_mod_p1);
+    const uint64_t y2 = m2.multiply(m2.subtract(m2.multiply(m2.subtract(r2, reduce_once(r0, m2.p())),
+                                                            constants.p0_inverse_mod_p2),
+                                                reduce_once(y1, m2.p())),
+                                    constants.p1_inverse_mod_p2);
     // t = y1 + p1 y2 < 2^100; x = r0 + p0 t < 2^150.
     const unsigned __int128 t = static_cast<unsigned __int128>(p1) * y2 + y1;
     const unsigned __int128 low = static_cast<unsigned __int128>(p0) * static_cast<uint64_t>(t) + r0;
@@ -69,8 +84,10 @@ WideCoefficient combine_residues(uint64_t r0, uint64_t r1, uint64_t r2)
     return {{static_cast<uint64_t>(low), static_cast<uint64_t>(high), static_cast<uint64_t>(high >> 64)}};
 }
 
-CoefficientCarrier::CoefficientCarrier(std::span<uint64_t> product) : product_(product)
+CoefficientCarrier::CoefficientCarrier(std::span<uint64_t> product, int bits)
+    : product_(product), bits_(bits), mask_(low_mask(bits))
 {
+    require_bound(bits >= 1 && bits <= 64, "coefficients of 1 to 64 bits");
     std::fill(product_.begin(), product_.end(), 0);
 }
 
@@ -84,10 +101,17 @@ void CoefficientCarrier::add(const WideCoefficient& coefficient)
         carry_[word] = static_cast<uint64_t>(sum);
         sum >>= 64;
     }
-    emit(carry_[0] & COEFFICIENT_MASK);
-    // carry >>= 48
+    emit(carry_[0] & mask_);
+    // carry >>= b
+    if (bits_ == 64) {
+        carry_[0] = carry_[1];
+        carry_[1] = carry_[2];
+        carry_[2] = carry_[3];
+        carry_[3] = 0;
+        return;
+    }
     for (int word = 0; word < 4; ++word)
-        carry_[word] = (carry_[word] >> COEFFICIENT_BITS) | (word + 1 < 4 ? carry_[word + 1] << (64 - COEFFICIENT_BITS) : 0);
+        carry_[word] = (carry_[word] >> bits_) | (word + 1 < 4 ? carry_[word + 1] << (64 - bits_) : 0);
 }
 
 void CoefficientCarrier::finish()
@@ -100,15 +124,15 @@ void CoefficientCarrier::emit(uint64_t piece)
 {
     const size_t limb = next_bit_ / 64;
     const unsigned shift = next_bit_ % 64;
-    next_bit_ += COEFFICIENT_BITS;
+    next_bit_ += static_cast<size_t>(bits_);
     if (piece == 0)
         return;
     // A product of n_a + n_b limbs holds a * b whole: a bit past it would
     // show a wrong coefficient.
-    require_bound(limb < product_.size() && (shift <= 64 - COEFFICIENT_BITS || limb + 1 < product_.size() ||
-                                             (piece >> (64 - shift)) == 0),
+    const bool spills = shift != 0 && shift > 64u - bits_;
+    require_bound(limb < product_.size() && (!spills || limb + 1 < product_.size() || (piece >> (64 - shift)) == 0),
                   "product within its limbs");
     product_[limb] |= piece << shift;
-    if (shift > 64 - COEFFICIENT_BITS && limb + 1 < product_.size())
+    if (spills && limb + 1 < product_.size())
         product_[limb + 1] |= piece >> (64 - shift);
 }

@@ -11,9 +11,32 @@
 // needs no GMP.
 #pragma once
 
+#include "cpu_features.hpp"
+#include "fork_join_pool.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+struct NttOptions {
+    VectorIsa isa = best_vector_isa();  // the CPU path; every path gives the same product
+    ForkJoinPool* pool = nullptr;       // threads to share each transform with, if any
+};
+
+// product <- a * b; product has a.size() + b.size() limbs and may not
+// overlap a or b. a and b the same span: a squared, with one transform the
+// fewer.
+void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                  const NttOptions& options = {});
+
+// The coefficient size and the transform length of a product of a_limbs by
+// b_limbs limbs: the shortest length 2^k or 3 * 2^k that holds the
+// convolution with coefficients as large as exactness allows.
+struct NttPlan {
+    int bits;
+    size_t length;
+};
+NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs);
 
 // product <- a * b; product has a.size() + b.size() limbs and may not
 // overlap a or b. By transforms written for clarity, one prime after

@@ -58,15 +58,16 @@ size_t plain_length(size_t count)
 void ntt_multiply_plain(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product)
 {
     require_bound(product.size() == a.size() + b.size(), "product of n_a + n_b limbs");
+    constexpr int bits = PLAIN_COEFFICIENT_BITS;
     if (a.empty() || b.empty()) {
-        CoefficientCarrier(product).finish();
+        CoefficientCarrier(product, bits).finish();
         return;
     }
-    const size_t a_count = coefficient_count(a.size()), b_count = coefficient_count(b.size());
+    const size_t a_count = coefficient_count(a.size(), bits), b_count = coefficient_count(b.size(), bits);
     const size_t length = plain_length(a_count + b_count - 1);
     std::vector<uint64_t> a_coefficients(a_count), b_coefficients(b_count);
-    cut_into_coefficients(a, a_coefficients);
-    cut_into_coefficients(b, b_coefficients);
+    cut_into_coefficients(a, a_coefficients, bits);
+    cut_into_coefficients(b, b_coefficients, bits);
 
     std::vector<uint64_t> residues[3];
     for (size_t index = 0; index < TRANSFORM_PRIMES.size(); ++index) {
@@ -86,7 +87,7 @@ void ntt_multiply_plain(std::span<const uint64_t> a, std::span<const uint64_t> b
             value = m.multiply(value, length_inverse);
         residues[index] = std::move(x);
     }
-    CoefficientCarrier carrier(product);
+    CoefficientCarrier carrier(product, bits);
     for (size_t j = 0; j < a_count + b_count - 1; ++j)
         carrier.add(combine_residues(residues[0][j], residues[1][j], residues[2][j]));
     carrier.finish();

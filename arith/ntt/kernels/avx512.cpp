@@ -1,0 +1,107 @@
+// The AVX-512 kernel: residues as doubles, eight to a register.
+//
+// Why the products are exact. For a, b in [0, p), p in (2^49, 2^50), a b
+// < 2^100. h = fl(a b) and l = fma(a, b, -h) = a b - h exactly (an integer
+// of at most 2^46 in size, half a unit in h's last place). The quotient
+// q = rint(fl(h fl(1/p))) is within 0.375 + 0.5 of a b / p (modular.hpp's
+// bound), so a b - q p lies in [-0.875 p, 0.875 p]; h - q p, within 2^46 of
+// it, is an integer below 2^53 and so comes out of fma(-q, p, h) exactly, as
+// does the sum with l. One addition of p where the result is negative brings
+// it into [0, p). For a fixed factor s the quotient is rint(fl(a fl(s/p))),
+// within 0.25 + 0.5 of a s / p, one product fewer. Sums and differences of
+// residues are exact integers below 2^51.
+#define KERNEL_TARGET __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
+#include "ntt/kernels/transform_kernel.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+namespace {
+
+struct Avx512Traits {
+    using Value = double;
+    using Vector = __m512d;
+    static constexpr size_t LANES = 8;
+
+    struct Arithmetic {
+        KERNEL_TARGET explicit Arithmetic(const Modulus& m)
+            : p(_mm512_set1_pd(double(m.p()))), inverse(_mm512_set1_pd(m.inverse())), p_one(double(m.p())),
+              inverse_one(m.inverse())
+        {
+        }
+        __m512d p, inverse;
+        double p_one, inverse_one;
+    };
+    // Held as scalars and broadcast where used: a table of vector registers
+    // would need an alignment that the allocator of a function built for
+    // the baseline does not give.
+    struct Factor {
+        double s, s_over_p;
+    };
+
+    KERNEL_INLINE static Factor factor(uint64_t s, const Arithmetic& a)
+    {
+        return {double(s), double(s) / a.p_one};
+    }
+    KERNEL_INLINE static Vector load(const Value* p) { return _mm512_loadu_pd(p); }
+    KERNEL_INLINE static void store(Value* p, Vector v) { _mm512_storeu_pd(p, v); }
+    KERNEL_INLINE static Vector add(Vector x, Vector y, const Arithmetic& a)
+    {
+        const __m512d sum = _mm512_add_pd(x, y);
+        return _mm512_mask_sub_pd(sum, _mm512_cmp_pd_mask(sum, a.p, _CMP_GE_OQ), sum, a.p);
+    }
+    KERNEL_INLINE static Vector subtract(Vector x, Vector y, const Arithmetic& a)
+    {
+        const __m512d difference = _mm512_sub_pd(x, y);
+        return _mm512_mask_add_pd(difference, _mm512_cmp_pd_mask(difference, _mm512_setzero_pd(), _CMP_LT_OQ),
+                                  difference, a.p);
+    }
+    KERNEL_INLINE static Vector reduce(Vector h, Vector l, Vector quotient, const Arithmetic& a)
+    {
+        const __m512d q = _mm512_mask_roundscale_pd(quotient, 0xff, quotient, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m512d r = _mm512_add_pd(_mm512_fnmadd_pd(q, a.p, h), l);
+        return _mm512_mask_add_pd(r, _mm512_cmp_pd_mask(r, _mm512_setzero_pd(), _CMP_LT_OQ), r, a.p);
+    }
+    KERNEL_INLINE static Vector multiply(Vector x, const Factor& f, const Arithmetic& a)
+    {
+        const __m512d s = _mm512_set1_pd(f.s);
+        const __m512d h = _mm512_mul_pd(x, s);
+        const __m512d l = _mm512_fmsub_pd(x, s, h);
+        return reduce(h, l, _mm512_mul_pd(x, _mm512_set1_pd(f.s_over_p)), a);
+    }
+    KERNEL_INLINE static Vector multiply_any(Vector x, Vector y, const Arithmetic& a)
+    {
+        const __m512d h = _mm512_mul_pd(x, y);
+        const __m512d l = _mm512_fmsub_pd(x, y, h);
+        return reduce(h, l, _mm512_mul_pd(h, a.inverse), a);
+    }
+    KERNEL_INLINE static Value add_one(Value x, Value y, const Arithmetic& a)
+    {
+        const double sum = x + y;
+        return sum >= a.p_one ? sum - a.p_one : sum;
+    }
+    KERNEL_INLINE static Value subtract_one(Value x, Value y, const Arithmetic& a)
+    {
+        const double difference = x - y;
+        return difference < 0 ? difference + a.p_one : difference;
+    }
+    KERNEL_INLINE static Value multiply_one(Value x, const Factor& f, const Arithmetic& a)
+    {
+        const double h = x * f.s;
+        const double l = __builtin_fma(x, f.s, -h);
+        const double q = __builtin_rint(x * f.s_over_p);
+        const double r = __builtin_fma(-q, a.p_one, h) + l;
+        return r < 0 ? r + a.p_one : r;
+    }
+    KERNEL_INLINE static Value from_residue(uint64_t r) { return double(r); }
+    KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
+};
+
+}  // namespace
+
+void convolve_avx512(const TransformPrime& prime, size_t length, std::span<const uint64_t> a,
+                     std::span<const uint64_t> b, std::span<uint64_t> residues, ForkJoinPool* pool)
+{
+    TransformKernel<Avx512Traits>::convolve(prime, length, a, b, residues, pool);
+}
+#endif
