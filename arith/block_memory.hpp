@@ -15,6 +15,9 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <span>
+#include <type_traits>
 
 // The size from which a block is mapped for itself.
 inline constexpr size_t LARGE_BLOCK_BYTES = size_t{1} << 20;
@@ -33,3 +36,38 @@ void* allocate_block(size_t bytes);
 void* reallocate_block(void* block, size_t old_bytes, size_t new_bytes);
 // bytes is the size the block was allocated or last reallocated with.
 void release_block(void* block, size_t bytes);
+
+// An array of count values of a trivial type T in block memory, left
+// unwritten (every user writes what it reads), released with the array.
+// Throws std::bad_alloc when the memory is refused.
+template <class T>
+class BlockArray {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>, "plain values only");
+
+public:
+    explicit BlockArray(size_t count)
+        : values_(count == 0 ? nullptr : static_cast<T*>(allocate_block(count * sizeof(T)))), count_(count)
+    {
+        if (count != 0 && values_ == nullptr)
+            throw std::bad_alloc();
+    }
+    ~BlockArray()
+    {
+        if (values_ != nullptr)
+            release_block(values_, count_ * sizeof(T));
+    }
+    BlockArray(const BlockArray&) = delete;
+    BlockArray& operator=(const BlockArray&) = delete;
+
+    T* data() { return values_; }
+    const T* data() const { return values_; }
+    size_t size() const { return count_; }
+    T& operator[](size_t index) { return values_[index]; }
+    const T& operator[](size_t index) const { return values_[index]; }
+    operator std::span<T>() { return {values_, count_}; }
+    operator std::span<const T>() const { return {values_, count_}; }
+
+private:
+    T* values_;
+    size_t count_;
+};

@@ -3,12 +3,14 @@
 // and the residues combined and carried into the product's limbs.
 #include "ntt/ntt_multiply.hpp"
 
+#include "block_memory.hpp"
 #include "exactness.hpp"
 #include "ntt/coefficients.hpp"
 #include "ntt/kernels/ntt_kernels.hpp"
 #include "ntt/modular.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <vector>
 
@@ -64,17 +66,15 @@ void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std:
     const NttPlan plan = plan_ntt_product(a.size(), b.size());
     const size_t a_count = coefficient_count(a.size(), plan.bits), b_count = coefficient_count(b.size(), plan.bits);
     const size_t count = a_count + b_count - 1;
-    std::vector<uint64_t> a_coefficients(a_count), b_coefficients(squaring ? 0 : b_count);
+    BlockArray<uint64_t> a_coefficients(a_count), b_coefficients(squaring ? 0 : b_count);
     cut_into_coefficients(a, a_coefficients, plan.bits);
     if (!squaring)
         cut_into_coefficients(b, b_coefficients, plan.bits);
 
-    const ConvolutionKernel kernel = convolution_kernel(options.isa);
-    std::vector<uint64_t> residues[3];
-    for (size_t index = 0; index < TRANSFORM_PRIMES.size(); ++index) {
-        residues[index].resize(count);
-        kernel(TRANSFORM_PRIMES[index], plan.length, a_coefficients, b_coefficients, residues[index], options.pool);
-    }
+    BlockArray<uint64_t> residues[3] = {BlockArray<uint64_t>(count), BlockArray<uint64_t>(count),
+                                        BlockArray<uint64_t>(count)};
+    const std::array<uint64_t*, 3> residue_arrays = {residues[0].data(), residues[1].data(), residues[2].data()};
+    convolution_kernel(options.isa)(plan.length, a_coefficients, b_coefficients, residue_arrays, count, options.pool);
     CoefficientCarrier carrier(product, plan.bits);
     for (size_t j = 0; j < count; ++j)
         carrier.add(combine_residues(residues[0][j], residues[1][j], residues[2][j]));

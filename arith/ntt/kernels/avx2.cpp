@@ -76,23 +76,14 @@ struct Avx2Traits {
         const __m256d l = _mm256_fmsub_pd(x, y, h);
         return reduce(h, l, _mm256_mul_pd(h, a.inverse), a);
     }
-    KERNEL_INLINE static Value add_one(Value x, Value y, const Arithmetic& a)
+    KERNEL_INLINE static void transpose(Vector (&rows)[LANES])
     {
-        const double sum = x + y;
-        return sum >= a.p_one ? sum - a.p_one : sum;
-    }
-    KERNEL_INLINE static Value subtract_one(Value x, Value y, const Arithmetic& a)
-    {
-        const double difference = x - y;
-        return difference < 0 ? difference + a.p_one : difference;
-    }
-    KERNEL_INLINE static Value multiply_one(Value x, const Factor& f, const Arithmetic& a)
-    {
-        const double h = x * f.s;
-        const double l = __builtin_fma(x, f.s, -h);
-        const double q = __builtin_rint(x * f.s_over_p);
-        const double r = __builtin_fma(-q, a.p_one, h) + l;
-        return r < 0 ? r + a.p_one : r;
+        const Vector low_a = _mm256_unpacklo_pd(rows[0], rows[1]), high_a = _mm256_unpackhi_pd(rows[0], rows[1]);
+        const Vector low_b = _mm256_unpacklo_pd(rows[2], rows[3]), high_b = _mm256_unpackhi_pd(rows[2], rows[3]);
+        rows[0] = _mm256_permute2f128_pd(low_a, low_b, 0x20);
+        rows[2] = _mm256_permute2f128_pd(low_a, low_b, 0x31);
+        rows[1] = _mm256_permute2f128_pd(high_a, high_b, 0x20);
+        rows[3] = _mm256_permute2f128_pd(high_a, high_b, 0x31);
     }
     KERNEL_INLINE static Value from_residue(uint64_t r) { return double(r); }
     KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
@@ -100,9 +91,9 @@ struct Avx2Traits {
 
 }  // namespace
 
-void convolve_avx2(const TransformPrime& prime, size_t length, std::span<const uint64_t> a,
-                     std::span<const uint64_t> b, std::span<uint64_t> residues, ForkJoinPool* pool)
+void convolve_avx2(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
+                  std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
 {
-    TransformKernel<Avx2Traits>::convolve(prime, length, a, b, residues, pool);
+    TransformKernel<Avx2Traits>::convolve(length, a, b, residues, count, pool);
 }
 #endif

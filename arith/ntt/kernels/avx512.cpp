@@ -75,23 +75,31 @@ struct Avx512Traits {
         const __m512d l = _mm512_fmsub_pd(x, y, h);
         return reduce(h, l, _mm512_mul_pd(h, a.inverse), a);
     }
-    KERNEL_INLINE static Value add_one(Value x, Value y, const Arithmetic& a)
+    KERNEL_INLINE static void transpose(Vector (&rows)[LANES])
     {
-        const double sum = x + y;
-        return sum >= a.p_one ? sum - a.p_one : sum;
-    }
-    KERNEL_INLINE static Value subtract_one(Value x, Value y, const Arithmetic& a)
-    {
-        const double difference = x - y;
-        return difference < 0 ? difference + a.p_one : difference;
-    }
-    KERNEL_INLINE static Value multiply_one(Value x, const Factor& f, const Arithmetic& a)
-    {
-        const double h = x * f.s;
-        const double l = __builtin_fma(x, f.s, -h);
-        const double q = __builtin_rint(x * f.s_over_p);
-        const double r = __builtin_fma(-q, a.p_one, h) + l;
-        return r < 0 ? r + a.p_one : r;
+        // Pairs of rows interleaved within 128-bit chunks, then the chunks
+        // gathered: even columns from the low halves, odd from the high.
+        Vector low[4], high[4];
+        for (int pair = 0; pair < 4; ++pair) {
+            low[pair] = _mm512_unpacklo_pd(rows[2 * pair], rows[2 * pair + 1]);
+            high[pair] = _mm512_unpackhi_pd(rows[2 * pair], rows[2 * pair + 1]);
+        }
+        const Vector low_even_a = _mm512_shuffle_f64x2(low[0], low[1], _MM_SHUFFLE(2, 0, 2, 0));
+        const Vector low_even_b = _mm512_shuffle_f64x2(low[2], low[3], _MM_SHUFFLE(2, 0, 2, 0));
+        const Vector low_odd_a = _mm512_shuffle_f64x2(low[0], low[1], _MM_SHUFFLE(3, 1, 3, 1));
+        const Vector low_odd_b = _mm512_shuffle_f64x2(low[2], low[3], _MM_SHUFFLE(3, 1, 3, 1));
+        const Vector high_even_a = _mm512_shuffle_f64x2(high[0], high[1], _MM_SHUFFLE(2, 0, 2, 0));
+        const Vector high_even_b = _mm512_shuffle_f64x2(high[2], high[3], _MM_SHUFFLE(2, 0, 2, 0));
+        const Vector high_odd_a = _mm512_shuffle_f64x2(high[0], high[1], _MM_SHUFFLE(3, 1, 3, 1));
+        const Vector high_odd_b = _mm512_shuffle_f64x2(high[2], high[3], _MM_SHUFFLE(3, 1, 3, 1));
+        rows[0] = _mm512_shuffle_f64x2(low_even_a, low_even_b, _MM_SHUFFLE(2, 0, 2, 0));
+        rows[4] = _mm512_shuffle_f64x2(low_even_a, low_even_b, _MM_SHUFFLE(3, 1, 3, 1));
+        rows[2] = _mm512_shuffle_f64x2(low_odd_a, low_odd_b, _MM_SHUFFLE(2, 0, 2, 0));
+        rows[6] = _mm512_shuffle_f64x2(low_odd_a, low_odd_b, _MM_SHUFFLE(3, 1, 3, 1));
+        rows[1] = _mm512_shuffle_f64x2(high_even_a, high_even_b, _MM_SHUFFLE(2, 0, 2, 0));
+        rows[5] = _mm512_shuffle_f64x2(high_even_a, high_even_b, _MM_SHUFFLE(3, 1, 3, 1));
+        rows[3] = _mm512_shuffle_f64x2(high_odd_a, high_odd_b, _MM_SHUFFLE(2, 0, 2, 0));
+        rows[7] = _mm512_shuffle_f64x2(high_odd_a, high_odd_b, _MM_SHUFFLE(3, 1, 3, 1));
     }
     KERNEL_INLINE static Value from_residue(uint64_t r) { return double(r); }
     KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
@@ -99,9 +107,9 @@ struct Avx512Traits {
 
 }  // namespace
 
-void convolve_avx512(const TransformPrime& prime, size_t length, std::span<const uint64_t> a,
-                     std::span<const uint64_t> b, std::span<uint64_t> residues, ForkJoinPool* pool)
+void convolve_avx512(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
+                    std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
 {
-    TransformKernel<Avx512Traits>::convolve(prime, length, a, b, residues, pool);
+    TransformKernel<Avx512Traits>::convolve(length, a, b, residues, count, pool);
 }
 #endif

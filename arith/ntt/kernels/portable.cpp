@@ -40,17 +40,14 @@ struct PortableTraits {
         return r >= a.modulus.p() ? r - a.modulus.p() : r;
     }
     static Vector multiply_any(Vector x, Vector y, const Arithmetic& a) { return a.modulus.multiply(x, y); }
-    static Value add_one(Value x, Value y, const Arithmetic& a) { return add(x, y, a); }
-    static Value subtract_one(Value x, Value y, const Arithmetic& a) { return subtract(x, y, a); }
-    static Value multiply_one(Value x, const Factor& f, const Arithmetic& a) { return multiply(x, f, a); }
     static Value from_residue(uint64_t r) { return r; }
     static uint64_t to_residue(Value v) { return v; }
 };
 
 }  // namespace
 
-void convolve_portable(const TransformPrime& prime, size_t length, std::span<const uint64_t> a,
-                       std::span<const uint64_t> b, std::span<uint64_t> residues, ForkJoinPool* pool)
+void convolve_portable(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
+                       std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
 {
-    TransformKernel<PortableTraits>::convolve(prime, length, a, b, residues, pool);
+    TransformKernel<PortableTraits>::convolve(length, a, b, residues, count, pool);
 }

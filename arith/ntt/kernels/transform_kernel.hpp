@@ -1,20 +1,32 @@
-// The body shared by the fast transform kernels: the cyclic convolution of
-// two coefficient arrays modulo one prime, by transforms of length 2^k or
-// 3 * 2^k, over the values and the arithmetic a kernel file describes in a
-// traits type. The kernels differ only in those few lines: portable.cpp in
-// 64-bit words, avx2.cpp and avx512.cpp in vectors of doubles.
+// The body shared by the fast transform kernels: the cyclic convolutions of
+// two coefficient arrays modulo the three primes, by transforms of length
+// 2^k or 3 * 2^k, over the values and the arithmetic a kernel file describes
+// in a traits type. The kernels differ only in those few lines: portable.cpp
+// in 64-bit words, avx2.cpp and avx512.cpp in vectors of doubles.
 //
 // The transform is the remainder tree of x^M - 1. A block of 2 len values
 // that holds a polynomial mod x^(2 len) - s^2 splits into two blocks, the
 // polynomial mod x^len - s and mod x^len + s: (a, b) -> (a + s b, a - s b)
 // for each pair len apart. At the level of m blocks, block i has
 // s = w_2m^brev_m(i) (w_2m a root of order 2m, brev_m reversing log2 m
-// bits), so one table T[i] = w_M^brev(i), i < M/2, in bit-reversed order
-// serves every level: level m reads its first m entries. The leaves hold the
-// transform in bit-reversed order, which the pointwise product does not mind.
-// The inverse undoes each level, (u, v) -> (u + v, (u - v) s^-1), which
-// doubles what the forward level made, so the result is M times the
-// convolution; the pointwise product divides by the length once.
+// bits), and the table of these for the finest level holds every coarser
+// level's as its first entries. The leaves hold the transform in
+// bit-reversed order, which the pointwise product does not mind. The inverse
+// undoes each level, (u, v) -> (u + v, (u - v) s^-1), which doubles what the
+// forward level made, so the result is M times the convolution; the
+// pointwise product divides by the length once.
+//
+// Where the twiddles come from. Blocks larger than CACHED_BLOCK (the top
+// levels) read s from a table of the top levels, made for each transform.
+// A block of C = CACHED_BLOCK values that is block i0 of its level (of m0
+// blocks) runs all its levels in the cache; at its level of c blocks, its
+// block k has s = t_k r_c, where t_k = w_C^brev(k) is fixed (the small
+// table, made once per prime) and r_c = u^(C / 2c) with
+// u = w_M^brev_m0(i0), one power per cached block:
+//   w_2m0c^brev(i0 c + k) = w_2m0c^(brev(k) m0 + brev(i0)) = w_2c^brev(k) w_M^(brev(i0) C / 2c).
+// The last log2 LANES levels, whose blocks are narrower than a register,
+// run on LANES blocks at once, transposed so that a lane holds a block; their
+// t_k are kept ordered for that (the leaf tables).
 //
 // A length 3M first splits x^(3M) - 1 into the three blocks x^M - c,
 // c = 1, w_3, w_3^2, and twists block b by w_3M^(b j) so that each becomes a
@@ -23,9 +35,8 @@
 //   y_1 = ((x_0 - x_2) + d (x_1 - x_2)) w^j,   (x_0 + d x_1 + d^2 x_2, as 1 + d + d^2 = 0)
 //   y_2 = ((x_0 - x_1) + d (x_2 - x_1)) w^(2j).
 //
-// Blocks are transformed depth first, so that once a block fits the cache
-// all its levels run there; the two halves of a large block go to two
-// threads when the pool has one free.
+// Threads. The cached blocks of a transform are independent; the halves of
+// a large block go to two threads where the pool has one free.
 //
 // Target. The including file defines KERNEL_TARGET as its target attribute
 // (empty for the portable kernel) before including this header; everything
@@ -43,8 +54,8 @@
 //   Factor, factor(s, A)       a fixed factor s in [0, p), prepared
 //   multiply(a, f, A)          a s mod p, in [0, p), for a in [0, p)
 //   multiply_any(a, b, A)      a b mod p, in [0, p), for a, b in [0, p)
-//   add_one, subtract_one, multiply_one, multiply_any_one
-//                              the same on single Values
+//   transpose(Vector (&rows)[LANES])
+//                              the LANES x LANES matrix of the rows, transposed
 //   from_residue(uint64_t), to_residue(Value)
 //                              between a residue in [0, p) and a Value
 #pragma once
@@ -53,12 +64,15 @@
 #error "define KERNEL_TARGET, the including kernel's target attribute, before including transform_kernel.hpp"
 #endif
 
+#include "block_memory.hpp"
 #include "fork_join_pool.hpp"
 #include "ntt/kernels/ntt_kernels.hpp"
 #include "ntt/modular.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -66,11 +80,40 @@
 
 namespace {
 
-// Blocks of at most this many values are transformed level by level, all
-// levels while the block sits in the cache (2^14 doubles: 128 KiB).
-constexpr size_t CACHED_BLOCK = size_t{1} << 14;
+// Blocks of at most this many values run all their levels while they sit in
+// the cache (2^13 doubles: 64 KiB).
+constexpr size_t CACHED_BLOCK = size_t{1} << 13;
+constexpr int CACHED_BLOCK_BITS = 13;
 // Blocks of at least this many values hand their halves to two threads.
 constexpr size_t FORK_BLOCK = size_t{1} << 15;
+
+inline size_t bit_reverse(size_t value, int bits)
+{
+    size_t reversed = 0;
+    for (int bit = 0; bit < bits; ++bit, value >>= 1)
+        reversed = (reversed << 1) | (value & 1);
+    return reversed;
+}
+
+inline int log2_of(size_t power_of_two)
+{
+    int bits = 0;
+    while ((size_t{1} << bits) < power_of_two)
+        ++bits;
+    return bits;
+}
+
+// x_e = w^e for e < count, w in [0, p).
+inline std::vector<uint64_t> powers_of(const Modulus& m, uint64_t w, size_t count)
+{
+    std::vector<uint64_t> powers(count);
+    uint64_t power = 1;
+    for (size_t e = 0; e < count; ++e) {
+        powers[e] = power;
+        power = m.multiply(power, w);
+    }
+    return powers;
+}
 
 template <class T>
 struct TransformKernel {
@@ -79,127 +122,280 @@ struct TransformKernel {
     using Arithmetic = typename T::Arithmetic;
     using Factor = typename T::Factor;
     static constexpr size_t LANES = T::LANES;
+    static constexpr int LEAF_LEVELS = LANES == 8 ? 3 : LANES == 4 ? 2 : LANES == 2 ? 1 : 0;
+    static constexpr size_t LEAF_GROUP = LANES * LANES;  // values in LANES blocks of LANES
+    static_assert(CACHED_BLOCK >= LEAF_GROUP, "a cached block holds whole leaf groups");
 
-    // The tables of one length M = 2^k: roots[i] = w_M^brev(i) and their
-    // inverses, i < M / 2, prepared as factors.
-    struct Tables {
-        std::vector<Factor> roots, inverse_roots;
+    // What one prime's transforms share, whatever their length: the small
+    // tables t_k = w_C^brev(k), k < C/2, and their inverses, for the levels
+    // of blocks of LANES or more, and the same ordered for the leaf levels:
+    // leaf[level][q K0 + b] = t_(b c' + q) with c' = 2^level sub-blocks in
+    // each block of LANES, b < K0 = C / LANES.
+    struct PrimeTables {
+        std::vector<Value> small, small_inverse;
+        std::array<std::vector<Value>, 3> leaf, leaf_inverse;
     };
 
-    KERNEL_TARGET static size_t bit_reverse(size_t value, int bits)
+    KERNEL_TARGET static void build_prime_tables(size_t prime_index, PrimeTables& tables)
     {
-        size_t reversed = 0;
-        for (int bit = 0; bit < bits; ++bit, value >>= 1)
-            reversed = (reversed << 1) | (value & 1);
-        return reversed;
-    }
-
-    KERNEL_TARGET static Tables make_tables(const Modulus& m, const Arithmetic& arithmetic, uint64_t root, size_t length)
-    {
-        Tables tables;
-        const size_t half = length / 2;
-        int bits = 0;
-        while ((size_t{1} << bits) < half)
-            ++bits;
-        std::vector<uint64_t> powers(half == 0 ? 1 : half);
-        powers[0] = 1;
-        for (size_t e = 1; e < half; ++e)
-            powers[e] = m.multiply(powers[e - 1], root);
-        const uint64_t inverse_root = m.invert(root);
-        std::vector<uint64_t> inverse_powers(powers.size());
-        inverse_powers[0] = 1;
-        for (size_t e = 1; e < half; ++e)
-            inverse_powers[e] = m.multiply(inverse_powers[e - 1], inverse_root);
-        tables.roots.reserve(half);
-        tables.inverse_roots.reserve(half);
-        for (size_t i = 0; i < half; ++i) {
-            const size_t e = bit_reverse(i, bits);
-            tables.roots.push_back(T::factor(powers[e], arithmetic));
-            tables.inverse_roots.push_back(T::factor(inverse_powers[e], arithmetic));
+        const TransformPrime& prime = TRANSFORM_PRIMES[prime_index];
+        const Modulus m(prime.p);
+        const uint64_t w = root_of_unity(prime, CACHED_BLOCK);
+        const std::vector<uint64_t> powers = powers_of(m, w, CACHED_BLOCK);
+        const size_t half = CACHED_BLOCK / 2;
+        tables.small.resize(half);
+        tables.small_inverse.resize(half);
+        for (size_t k = 0; k < half; ++k) {
+            // t_k = w_C^e, e = brev(k); t_k^-1 = w_C^(C - e) = -w_C^(C/2 - e).
+            const size_t e = bit_reverse(k, CACHED_BLOCK_BITS - 1);
+            tables.small[k] = T::from_residue(powers[e]);
+            tables.small_inverse[k] = T::from_residue(e == 0 ? 1 : m.p() - powers[half - e]);
         }
-        return tables;
+        const size_t blocks = CACHED_BLOCK / LANES;
+        for (int level = 0; level < LEAF_LEVELS; ++level) {
+            const size_t subs = size_t{1} << level;
+            tables.leaf[level].resize(subs * blocks);
+            tables.leaf_inverse[level].resize(subs * blocks);
+            for (size_t b = 0; b < blocks; ++b)
+                for (size_t q = 0; q < subs; ++q) {
+                    tables.leaf[level][q * blocks + b] = tables.small[b * subs + q];
+                    tables.leaf_inverse[level][q * blocks + b] = tables.small_inverse[b * subs + q];
+                }
+        }
     }
 
-    // One forward level on a block of 2 len values with factor s.
+    static const PrimeTables& prime_tables(size_t prime_index)
+    {
+        static PrimeTables tables[TRANSFORM_PRIMES.size()];
+        static std::once_flag made[TRANSFORM_PRIMES.size()];
+        std::call_once(made[prime_index], [prime_index] { build_prime_tables(prime_index, tables[prime_index]); });
+        return tables[prime_index];
+    }
+
+    // One transform of length M = 2^k (one of the three of a 3M).
+    struct Plan {
+        size_t length;
+        const PrimeTables* prime;
+        std::vector<uint64_t> top, top_inverse;  // s and s^-1 of the levels above the cached blocks
+        uint64_t root;                           // w_M
+        uint64_t root_inverse;
+    };
+
+    static Plan make_plan(size_t prime_index, const Modulus& m, uint64_t root, size_t length)
+    {
+        Plan plan{length, &prime_tables(prime_index), {}, {}, root, m.invert(root)};
+        if (length > CACHED_BLOCK) {
+            // The top levels' s for i < m0 = M / C: w_2m0^brev(i).
+            const size_t blocks = length / CACHED_BLOCK;
+            const int bits = log2_of(blocks);
+            const uint64_t w = m.power(root, CACHED_BLOCK / 2);  // of order 2 m0
+            const std::vector<uint64_t> powers = powers_of(m, w, 2 * blocks);
+            plan.top.resize(blocks);
+            plan.top_inverse.resize(blocks);
+            for (size_t i = 0; i < blocks; ++i) {
+                const size_t e = bit_reverse(i, bits);
+                plan.top[i] = powers[e];
+                plan.top_inverse[i] = e == 0 ? 1 : m.p() - powers[blocks - e];
+            }
+        }
+        return plan;
+    }
+
+    // ---- the levels of blocks of LANES or more, with one s a block
+
     KERNEL_TARGET static void forward_block(Value* x, size_t len, const Factor& s, const Arithmetic& arithmetic)
     {
-        size_t j = 0;
-        for (; j + LANES <= len; j += LANES) {
+        for (size_t j = 0; j < len; j += LANES) {
             const Vector a = T::load(x + j);
             const Vector t = T::multiply(T::load(x + j + len), s, arithmetic);
             T::store(x + j, T::add(a, t, arithmetic));
             T::store(x + j + len, T::subtract(a, t, arithmetic));
         }
-        for (; j < len; ++j) {
-            const Value a = x[j];
-            const Value t = T::multiply_one(x[j + len], s, arithmetic);
-            x[j] = T::add_one(a, t, arithmetic);
-            x[j + len] = T::subtract_one(a, t, arithmetic);
-        }
     }
 
     KERNEL_TARGET static void inverse_block(Value* x, size_t len, const Factor& s_inverse, const Arithmetic& arithmetic)
     {
-        size_t j = 0;
-        for (; j + LANES <= len; j += LANES) {
+        for (size_t j = 0; j < len; j += LANES) {
             const Vector u = T::load(x + j);
             const Vector v = T::load(x + j + len);
             T::store(x + j, T::add(u, v, arithmetic));
             T::store(x + j + len, T::multiply(T::subtract(u, v, arithmetic), s_inverse, arithmetic));
         }
-        for (; j < len; ++j) {
-            const Value u = x[j], v = x[j + len];
-            x[j] = T::add_one(u, v, arithmetic);
-            x[j + len] = T::multiply_one(T::subtract_one(u, v, arithmetic), s_inverse, arithmetic);
+    }
+
+    // ---- the leaf levels: LANES blocks of LANES values, a lane a block
+
+    // For the leaf level with subs sub-blocks a block (sub-blocks of
+    // LANES / subs values), the twiddle registers of blocks first .. first +
+    // LANES - 1, times r.
+    KERNEL_TARGET static Vector leaf_twiddles(const std::vector<Value>& table, size_t q, size_t first, uint64_t r,
+                                              const Arithmetic& arithmetic)
+    {
+        const Vector t = T::load(table.data() + q * (CACHED_BLOCK / LANES) + first);
+        return r == 1 ? t : T::multiply(t, T::factor(r, arithmetic), arithmetic);
+    }
+
+    // rows[j] holds value j of each of the LANES blocks. The leaf levels, in
+    // lanes: level l splits each block's sub-blocks of LANES / 2^l values.
+    KERNEL_TARGET static void forward_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
+                                           const uint64_t* r, const Arithmetic& arithmetic)
+    {
+        for (int level = 0; level < LEAF_LEVELS; ++level) {
+            const size_t subs = size_t{1} << level;
+            const size_t len = LANES / (2 * subs);
+            for (size_t q = 0; q < subs; ++q) {
+                const Vector s = leaf_twiddles(tables.leaf[level], q, first, r[level], arithmetic);
+                for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
+                    const Vector t = T::multiply_any(rows[j + len], s, arithmetic);
+                    rows[j + len] = T::subtract(rows[j], t, arithmetic);
+                    rows[j] = T::add(rows[j], t, arithmetic);
+                }
+            }
         }
     }
 
-    // The block of size values starting at x is block `index` of its level;
-    // transforms it down to the leaves.
-    KERNEL_TARGET static void forward_tree(Value* x, size_t size, size_t index, const Tables& tables,
+    KERNEL_TARGET static void inverse_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
+                                           const uint64_t* r_inverse, const Arithmetic& arithmetic)
+    {
+        for (int level = LEAF_LEVELS - 1; level >= 0; --level) {
+            const size_t subs = size_t{1} << level;
+            const size_t len = LANES / (2 * subs);
+            for (size_t q = 0; q < subs; ++q) {
+                const Vector s = leaf_twiddles(tables.leaf_inverse[level], q, first, r_inverse[level], arithmetic);
+                for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
+                    const Vector u = rows[j], v = rows[j + len];
+                    rows[j] = T::add(u, v, arithmetic);
+                    rows[j + len] = T::multiply_any(T::subtract(u, v, arithmetic), s, arithmetic);
+                }
+            }
+        }
+    }
+
+    // ---- a cached block: all its levels, given u = w_M^brev(i0)
+
+    // r_c = u^(size / 2c) for the block's levels c = 1, 2, 4, ..., size / 2,
+    // indexed by log2 c.
+    static std::array<uint64_t, 64> level_factors(const Modulus& m, uint64_t u, size_t size)
+    {
+        std::array<uint64_t, 64> r{};
+        const int levels = log2_of(size);
+        uint64_t power = u;  // u^(size / 2c) for c = size / 2
+        for (int level = levels - 1; level >= 0; --level) {
+            r[level] = power;
+            power = m.multiply(power, power);
+        }
+        return r;
+    }
+
+    KERNEL_TARGET static void forward_cached(Value* x, size_t size, uint64_t u, const PrimeTables& tables,
+                                             const Modulus& m, const Arithmetic& arithmetic)
+    {
+        const std::array<uint64_t, 64> r = level_factors(m, u, size);
+        const int levels = log2_of(size);
+        // Levels of blocks of 2 LANES values or more.
+        for (int level = 0; level < levels - LEAF_LEVELS; ++level) {
+            const size_t count = size_t{1} << level, len = size / (2 * count);
+            for (size_t k = 0; k < count; ++k) {
+                const uint64_t s = u == 1 ? T::to_residue(tables.small[k]) : m.multiply(T::to_residue(tables.small[k]), r[level]);
+                forward_block(x + 2 * len * k, len, T::factor(s, arithmetic), arithmetic);
+            }
+        }
+        if constexpr (LEAF_LEVELS > 0) {
+            // The leaf levels' r, by their sub-block count a block of LANES.
+            uint64_t leaf_r[3] = {1, 1, 1};
+            for (int level = 0; level < LEAF_LEVELS; ++level)
+                leaf_r[level] = r[levels - LEAF_LEVELS + level];
+            Vector rows[LANES];
+            for (size_t group = 0; group < size; group += LEAF_GROUP) {
+                for (size_t row = 0; row < LANES; ++row)
+                    rows[row] = T::load(x + group + row * LANES);
+                T::transpose(rows);
+                forward_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
+                T::transpose(rows);
+                for (size_t row = 0; row < LANES; ++row)
+                    T::store(x + group + row * LANES, rows[row]);
+            }
+        }
+    }
+
+    KERNEL_TARGET static void inverse_cached(Value* x, size_t size, uint64_t u_inverse, const PrimeTables& tables,
+                                             const Modulus& m, const Arithmetic& arithmetic)
+    {
+        const std::array<uint64_t, 64> r = level_factors(m, u_inverse, size);
+        const int levels = log2_of(size);
+        if constexpr (LEAF_LEVELS > 0) {
+            uint64_t leaf_r[3] = {1, 1, 1};
+            for (int level = 0; level < LEAF_LEVELS; ++level)
+                leaf_r[level] = r[levels - LEAF_LEVELS + level];
+            Vector rows[LANES];
+            for (size_t group = 0; group < size; group += LEAF_GROUP) {
+                for (size_t row = 0; row < LANES; ++row)
+                    rows[row] = T::load(x + group + row * LANES);
+                T::transpose(rows);
+                inverse_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
+                T::transpose(rows);
+                for (size_t row = 0; row < LANES; ++row)
+                    T::store(x + group + row * LANES, rows[row]);
+            }
+        }
+        for (int level = levels - LEAF_LEVELS - 1; level >= 0; --level) {
+            const size_t count = size_t{1} << level, len = size / (2 * count);
+            for (size_t k = 0; k < count; ++k) {
+                const uint64_t s = u_inverse == 1 ? T::to_residue(tables.small_inverse[k])
+                                                  : m.multiply(T::to_residue(tables.small_inverse[k]), r[level]);
+                inverse_block(x + 2 * len * k, len, T::factor(s, arithmetic), arithmetic);
+            }
+        }
+    }
+
+    // ---- the tree above the cached blocks
+
+    // The block of size values at x is block `index` of its level.
+    KERNEL_TARGET static void forward_tree(Value* x, size_t size, size_t index, const Plan& plan, const Modulus& m,
                                            const Arithmetic& arithmetic, ForkJoinPool* pool)
     {
         if (size <= CACHED_BLOCK) {
-            // Level by level: at block size 2 len the blocks are
-            // index * (size / (2 len)) + k.
-            for (size_t len = size / 2, count = 1; len >= 1; len /= 2, count *= 2)
-                for (size_t k = 0; k < count; ++k)
-                    forward_block(x + 2 * len * k, len, tables.roots[index * count + k], arithmetic);
+            // index is i0 among m0 = M / size blocks: u = w_M^brev(i0).
+            const size_t blocks = plan.length / size;
+            const uint64_t u = blocks == 1 ? 1 : m.power(plan.root, bit_reverse(index, log2_of(blocks)));
+            forward_cached(x, size, u, *plan.prime, m, arithmetic);
             return;
         }
         const size_t len = size / 2;
-        forward_block(x, len, tables.roots[index], arithmetic);
+        forward_block(x, len, T::factor(plan.top[index], arithmetic), arithmetic);
         if (pool != nullptr && size >= FORK_BLOCK) {
-            pool->fork_join([&] { forward_tree(x, len, 2 * index, tables, arithmetic, pool); },
-                            [&] { forward_tree(x + len, len, 2 * index + 1, tables, arithmetic, pool); });
+            pool->fork_join([&] { forward_tree(x, len, 2 * index, plan, m, arithmetic, pool); },
+                            [&] { forward_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool); });
         } else {
-            forward_tree(x, len, 2 * index, tables, arithmetic, pool);
-            forward_tree(x + len, len, 2 * index + 1, tables, arithmetic, pool);
+            forward_tree(x, len, 2 * index, plan, m, arithmetic, pool);
+            forward_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool);
         }
     }
 
-    KERNEL_TARGET static void inverse_tree(Value* x, size_t size, size_t index, const Tables& tables,
+    KERNEL_TARGET static void inverse_tree(Value* x, size_t size, size_t index, const Plan& plan, const Modulus& m,
                                            const Arithmetic& arithmetic, ForkJoinPool* pool)
     {
         if (size <= CACHED_BLOCK) {
-            size_t count = size / 2;
-            for (size_t len = 1; len < size; len *= 2, count /= 2)
-                for (size_t k = 0; k < count; ++k)
-                    inverse_block(x + 2 * len * k, len, tables.inverse_roots[index * count + k], arithmetic);
+            const size_t blocks = plan.length / size;
+            const uint64_t u_inverse =
+                blocks == 1 ? 1 : m.power(plan.root_inverse, bit_reverse(index, log2_of(blocks)));
+            inverse_cached(x, size, u_inverse, *plan.prime, m, arithmetic);
             return;
         }
         const size_t len = size / 2;
         if (pool != nullptr && size >= FORK_BLOCK) {
-            pool->fork_join([&] { inverse_tree(x, len, 2 * index, tables, arithmetic, pool); },
-                            [&] { inverse_tree(x + len, len, 2 * index + 1, tables, arithmetic, pool); });
+            pool->fork_join([&] { inverse_tree(x, len, 2 * index, plan, m, arithmetic, pool); },
+                            [&] { inverse_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool); });
         } else {
-            inverse_tree(x, len, 2 * index, tables, arithmetic, pool);
-            inverse_tree(x + len, len, 2 * index + 1, tables, arithmetic, pool);
+            inverse_tree(x, len, 2 * index, plan, m, arithmetic, pool);
+            inverse_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool);
         }
-        inverse_block(x, len, tables.inverse_roots[index], arithmetic);
+        inverse_block(x, len, T::factor(plan.top_inverse[index], arithmetic), arithmetic);
     }
 
-    // The powers w^j, w^(j+1), ..., w^(j+LANES-1) of the twist, advanced by
+    // ---- the radix-3 split of a length 3M
+
+    // The powers w^j, ..., w^(j + LANES - 1) of the twist, advanced by
     // LANES at a time.
     struct Twist {
         Vector powers;
@@ -208,7 +404,7 @@ struct TransformKernel {
 
     KERNEL_TARGET static Twist start_twist(const Modulus& m, const Arithmetic& arithmetic, uint64_t w)
     {
-        alignas(64) Value first[LANES];
+        Value first[LANES];
         uint64_t power = 1;
         for (size_t lane = 0; lane < LANES; ++lane) {
             first[lane] = T::from_residue(power);
@@ -217,7 +413,6 @@ struct TransformKernel {
         return {T::load(first), T::factor(power, arithmetic)};
     }
 
-    // The radix-3 split of a length 3 part (see the top of the file).
     KERNEL_TARGET static void forward_thirds(Value* x, size_t part, const Modulus& m, const Arithmetic& arithmetic,
                                              uint64_t w)
     {
@@ -261,56 +456,71 @@ struct TransformKernel {
         }
     }
 
-    KERNEL_TARGET static void load_values(const Modulus& m, std::span<const uint64_t> coefficients,
-                                          std::vector<Value>& values, size_t length)
-    {
-        values.assign(length, T::from_residue(0));
-        for (size_t i = 0; i < coefficients.size(); ++i)
-            values[i] = T::from_residue(m.reduce(coefficients[i]));
-    }
+    // ---- one prime's convolution
 
-    KERNEL_TARGET static void transform_values(std::vector<Value>& values, size_t part, const Tables& tables,
-                                               const Modulus& m, const Arithmetic& arithmetic, uint64_t w,
-                                               ForkJoinPool* pool)
+    // values <- the coefficients mod p, zeros after them. A coefficient c
+    // below 2^64 is reduced with a quotient estimated in floating point: the
+    // estimate of c / p is within 2^-35 of it, so c - floor(estimate) p lies
+    // in (-p, 2p), and one correction either way brings it into [0, p).
+    KERNEL_TARGET static void load_values(const Modulus& m, std::span<const uint64_t> coefficients, Value* values,
+                                          size_t length)
     {
-        const size_t length = values.size();
-        if (length != part)
-            forward_thirds(values.data(), part, m, arithmetic, w);
-        for (size_t third = 0; third < length / part; ++third)
-            forward_tree(values.data() + third * part, part, 0, tables, arithmetic, pool);
-    }
-
-    // residues <- the first residues.size() values of the cyclic convolution
-    // of a and b (b empty: of a with itself) mod the prime, for a length that
-    // holds it.
-    KERNEL_TARGET static void convolve(const TransformPrime& prime, size_t length, std::span<const uint64_t> a,
-                                       std::span<const uint64_t> b, std::span<uint64_t> residues, ForkJoinPool* pool)
-    {
-        const Modulus m(prime.p);
-        const Arithmetic arithmetic(m);
-        const size_t part = length % 3 == 0 ? length / 3 : length;
-        const uint64_t w = root_of_unity(prime, length);
-        const Tables tables = make_tables(m, arithmetic, part == length ? w : m.power(w, 3), part);
-
-        std::vector<Value> x, y;
-        load_values(m, a, x, length);
-        transform_values(x, part, tables, m, arithmetic, w, pool);
-        if (!b.empty()) {
-            load_values(m, b, y, length);
-            transform_values(y, part, tables, m, arithmetic, w, pool);
+        const double inverse = m.inverse();
+        const auto p = static_cast<int64_t>(m.p());
+        for (size_t i = 0; i < coefficients.size(); ++i) {
+            const uint64_t c = coefficients[i];
+            const auto q = static_cast<uint64_t>(static_cast<double>(c) * inverse);
+            auto r = static_cast<int64_t>(c - q * m.p());
+            r += r < 0 ? p : 0;
+            r -= r >= p ? p : 0;
+            values[i] = T::from_residue(static_cast<uint64_t>(r));
         }
-        const Value* other = b.empty() ? x.data() : y.data();
-        const Factor length_inverse = T::factor(m.invert(length % m.p()), arithmetic);
-        for (size_t i = 0; i < length; i += LANES)
-            T::store(x.data() + i, T::multiply(T::multiply_any(T::load(x.data() + i), T::load(other + i), arithmetic),
-                                               length_inverse, arithmetic));
-        y = {};
-        for (size_t third = 0; third < length / part; ++third)
-            inverse_tree(x.data() + third * part, part, 0, tables, arithmetic, pool);
-        if (part != length)
-            inverse_thirds(x.data(), part, m, arithmetic, m.invert(w));
-        for (size_t i = 0; i < residues.size(); ++i)
-            residues[i] = T::to_residue(x[i]);
+        for (size_t i = coefficients.size(); i < length; ++i)
+            values[i] = T::from_residue(0);
+    }
+
+    KERNEL_TARGET static void transform(Value* values, size_t length, const Plan& plan, const Modulus& m,
+                                        const Arithmetic& arithmetic, uint64_t w, ForkJoinPool* pool)
+    {
+        if (length != plan.length)
+            forward_thirds(values, plan.length, m, arithmetic, w);
+        for (size_t third = 0; third < length / plan.length; ++third)
+            forward_tree(values + third * plan.length, plan.length, 0, plan, m, arithmetic, pool);
+    }
+
+    // residues[i] <- the first residues[i].size() values of the cyclic
+    // convolution of a and b (b empty: of a with itself) mod prime i.
+    KERNEL_TARGET static void convolve(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
+                                       std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
+    {
+        BlockArray<Value> x(length), y(b.empty() ? 0 : length);
+        for (size_t index = 0; index < TRANSFORM_PRIMES.size(); ++index) {
+            const TransformPrime& prime = TRANSFORM_PRIMES[index];
+            const Modulus m(prime.p);
+            const Arithmetic arithmetic(m);
+            const size_t part = length % 3 == 0 ? length / 3 : length;
+            const uint64_t w = root_of_unity(prime, length);
+            const Plan plan = make_plan(index, m, part == length ? w : m.power(w, 3), part);
+
+            load_values(m, a, x.data(), length);
+            transform(x.data(), length, plan, m, arithmetic, w, pool);
+            if (!b.empty()) {
+                load_values(m, b, y.data(), length);
+                transform(y.data(), length, plan, m, arithmetic, w, pool);
+            }
+            const Value* other = b.empty() ? x.data() : y.data();
+            const Factor length_inverse = T::factor(m.invert(length % m.p()), arithmetic);
+            for (size_t i = 0; i < length; i += LANES)
+                T::store(x.data() + i,
+                         T::multiply(T::multiply_any(T::load(x.data() + i), T::load(other + i), arithmetic),
+                                     length_inverse, arithmetic));
+            for (size_t third = 0; third < length / part; ++third)
+                inverse_tree(x.data() + third * part, part, 0, plan, m, arithmetic, pool);
+            if (part != length)
+                inverse_thirds(x.data(), part, m, arithmetic, m.invert(w));
+            for (size_t i = 0; i < count; ++i)
+                residues[index][i] = T::to_residue(x[i]);
+        }
     }
 };
 
