@@ -1,7 +1,9 @@
 // Limbs cut into the transform's coefficients of b bits each (b <= 64), and
-// the product's coefficients, rebuilt from their residues, carried back into
-// limbs.
+// the product's coefficients, rebuilt from their residues by the Chinese
+// remainder theorem in Garner's form, carried back into limbs.
 #pragma once
+
+#include "ntt/modular.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,34 +15,62 @@ inline constexpr int PLAIN_COEFFICIENT_BITS = 48;
 // The coefficients that limb_count limbs make: ceil(64 limb_count / bits).
 size_t coefficient_count(size_t limb_count, int bits);
 
-// coefficients[i] <- bits [b i, b i + b) of the limbs, for every i <
-// coefficients.size() (coefficients past the limbs are 0).
-void cut_into_coefficients(std::span<const uint64_t> limbs, std::span<uint64_t> coefficients, int bits);
+// Bits [b index, b index + b) of the limbs (0 past their end).
+inline uint64_t coefficient_of(std::span<const uint64_t> limbs, size_t index, int bits)
+{
+    if (bits == 64)
+        return index < limbs.size() ? limbs[index] : 0;
+    const size_t bit = index * static_cast<size_t>(bits);
+    const size_t limb = bit / 64;
+    const unsigned shift = bit % 64;
+    uint64_t value = limb < limbs.size() ? limbs[limb] >> shift : 0;
+    if (shift > 64u - static_cast<unsigned>(bits) && limb + 1 < limbs.size())
+        value |= limbs[limb + 1] << (64 - shift);
+    return value & ((uint64_t{1} << bits) - 1);
+}
 
-// The residues of one coefficient mod the three primes, combined into the
-// coefficient itself (below the primes' product), as three 64-bit words,
-// least significant first.
-struct WideCoefficient {
-    uint64_t word[3];
+// Garner's form of a coefficient x < p0 p1 p2 from its residues r_i:
+// x = r0 + p0 (y1 + p1 y2) with y1 = (r1 - r0) / p0 mod p1 and
+// y2 = ((r2 - r0) / p0 - y1) / p1 mod p2. It is r0 mod p0,
+// r0 + (r1 - r0) = r1 mod p1 and r0 + p0 y1 + (r2 - r0 - p0 y1) = r2 mod p2,
+// and at most (p0 - 1) + p0 ((p1 - 1) + p1 (p2 - 1)) = p0 p1 p2 - 1: the
+// one representative below the product. The constants:
+struct GarnerConstants {
+    uint64_t p0_inverse_mod_p1;
+    uint64_t p0_inverse_mod_p2;
+    uint64_t p1_inverse_mod_p2;
 };
-WideCoefficient combine_residues(uint64_t r0, uint64_t r1, uint64_t r2);
+const GarnerConstants& garner_constants();
 
-// product <- sum over i of coefficient_i 2^(b i), for a sum that fits
-// product, whose limbs past the sum are set to 0.
+// The primes decrease, all within a factor of 2: a residue of a larger prime
+// is below twice a smaller one, and one subtraction reduces it.
+static_assert(TRANSFORM_PRIMES[2].p < TRANSFORM_PRIMES[1].p && TRANSFORM_PRIMES[1].p < TRANSFORM_PRIMES[0].p &&
+                  TRANSFORM_PRIMES[0].p < 2 * TRANSFORM_PRIMES[2].p,
+              "the primes decrease, all within a factor of 2");
+
+// y1 and y2 from the residues, one coefficient at a time (the kernels do the
+// same on vectors).
+uint64_t garner_y1(uint64_t r0, uint64_t r1);
+uint64_t garner_y2(uint64_t r0, uint64_t y1, uint64_t r2);
+
+// product <- sum over k of x_k 2^(b k), x_k = r0 + p0 (y1 + p1 y2) given
+// digit by digit, for a sum that fits product. Each limb is written once, in
+// order; the limbs past the sum are set to 0.
 class CoefficientCarrier {
 public:
     CoefficientCarrier(std::span<uint64_t> product, int bits);
     // Adds the next coefficient, b bits above the last.
-    void add(const WideCoefficient& coefficient);
+    void add(uint64_t r0, uint64_t y1, uint64_t y2);
     // Writes what is still carried and zeros the rest of the product.
     void finish();
 
 private:
-    void emit(uint64_t piece);  // the next b bits of the product
+    void add_wide(const uint64_t (&x)[3]);
+    void emit();  // writes the carried value's low limb and drops it
 
     std::span<uint64_t> product_;
     int bits_;
-    uint64_t mask_;
-    size_t next_bit_ = 0;
-    uint64_t carry_[4] = {0, 0, 0, 0};  // what is added but not yet written, in units of 2^(b k)
+    size_t next_coefficient_bit_ = 0;  // where the next coefficient starts
+    size_t written_limbs_ = 0;
+    uint64_t carry_[4] = {0, 0, 0, 0};  // what is added but not yet written, from limb written_limbs_
 };

@@ -26,15 +26,15 @@ bool coefficients_fit(int bits, size_t shorter_count)
     return 2 * bits + std::bit_width(shorter_count) <= PRIMES_PRODUCT_BITS;
 }
 
-// The least length 2^k or 3 * 2^k, at least MIN_KERNEL_LENGTH, that holds
-// count values.
+// The least length 2^k or 3 * 2^k that holds count values, with 2^k at
+// least MIN_KERNEL_LENGTH.
 size_t transform_length(size_t count)
 {
     size_t two_power = MIN_KERNEL_LENGTH;
     while (two_power < count)
         two_power *= 2;
     const size_t three_times = 3 * (two_power / 4);
-    return three_times >= MIN_KERNEL_LENGTH && three_times >= count ? three_times : two_power;
+    return two_power / 4 >= MIN_KERNEL_LENGTH && three_times >= count ? three_times : two_power;
 }
 
 }  // namespace
@@ -60,23 +60,10 @@ void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std:
     require_bound(product.size() == a.size() + b.size(), "product of n_a + n_b limbs");
     const bool squaring = a.data() == b.data() && a.size() == b.size();
     if (a.empty() || b.empty()) {
-        CoefficientCarrier(product, 64).finish();
+        std::fill(product.begin(), product.end(), 0);
         return;
     }
     const NttPlan plan = plan_ntt_product(a.size(), b.size());
-    const size_t a_count = coefficient_count(a.size(), plan.bits), b_count = coefficient_count(b.size(), plan.bits);
-    const size_t count = a_count + b_count - 1;
-    BlockArray<uint64_t> a_coefficients(a_count), b_coefficients(squaring ? 0 : b_count);
-    cut_into_coefficients(a, a_coefficients, plan.bits);
-    if (!squaring)
-        cut_into_coefficients(b, b_coefficients, plan.bits);
-
-    BlockArray<uint64_t> residues[3] = {BlockArray<uint64_t>(count), BlockArray<uint64_t>(count),
-                                        BlockArray<uint64_t>(count)};
-    const std::array<uint64_t*, 3> residue_arrays = {residues[0].data(), residues[1].data(), residues[2].data()};
-    convolution_kernel(options.isa)(plan.length, a_coefficients, b_coefficients, residue_arrays, count, options.pool);
-    CoefficientCarrier carrier(product, plan.bits);
-    for (size_t j = 0; j < count; ++j)
-        carrier.add(combine_residues(residues[0][j], residues[1][j], residues[2][j]));
-    carrier.finish();
+    product_kernel(options.isa)(a, squaring ? std::span<const uint64_t>() : b, product, plan.bits, plan.length,
+                                options.pool);
 }

@@ -65,18 +65,17 @@ void ntt_multiply_plain(std::span<const uint64_t> a, std::span<const uint64_t> b
     }
     const size_t a_count = coefficient_count(a.size(), bits), b_count = coefficient_count(b.size(), bits);
     const size_t length = plain_length(a_count + b_count - 1);
-    std::vector<uint64_t> a_coefficients(a_count), b_coefficients(b_count);
-    cut_into_coefficients(a, a_coefficients, bits);
-    cut_into_coefficients(b, b_coefficients, bits);
 
     std::vector<uint64_t> residues[3];
     for (size_t index = 0; index < TRANSFORM_PRIMES.size(); ++index) {
         const TransformPrime& prime = TRANSFORM_PRIMES[index];
         const Modulus m(prime.p);
         const uint64_t w = root_of_unity(prime, length);
-        std::vector<uint64_t> x(length, 0), y(length, 0);
-        std::copy(a_coefficients.begin(), a_coefficients.end(), x.begin());  // 48-bit values: below p
-        std::copy(b_coefficients.begin(), b_coefficients.end(), y.begin());
+        std::vector<uint64_t> x(length, 0), y(length, 0);  // 48-bit coefficients: below p
+        for (size_t i = 0; i < a_count; ++i)
+            x[i] = coefficient_of(a, i, bits);
+        for (size_t i = 0; i < b_count; ++i)
+            y[i] = coefficient_of(b, i, bits);
         plain_transform(x, w, m);
         plain_transform(y, w, m);
         for (size_t j = 0; j < length; ++j)
@@ -88,7 +87,9 @@ void ntt_multiply_plain(std::span<const uint64_t> a, std::span<const uint64_t> b
         residues[index] = std::move(x);
     }
     CoefficientCarrier carrier(product, bits);
-    for (size_t j = 0; j < a_count + b_count - 1; ++j)
-        carrier.add(combine_residues(residues[0][j], residues[1][j], residues[2][j]));
+    for (size_t j = 0; j < a_count + b_count - 1; ++j) {
+        const uint64_t y1 = garner_y1(residues[0][j], residues[1][j]);
+        carrier.add(residues[0][j], y1, garner_y2(residues[0][j], y1, residues[2][j]));
+    }
     carrier.finish();
 }

@@ -44,6 +44,7 @@ struct Avx2Traits {
     {
         return {double(s), double(s) / a.p_one};
     }
+    KERNEL_INLINE static Vector broadcast(Value v) { return _mm256_set1_pd(v); }
     KERNEL_INLINE static Vector load(const Value* p) { return _mm256_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm256_storeu_pd(p, v); }
     KERNEL_INLINE static Vector add(Vector x, Vector y, const Arithmetic& a)
@@ -91,9 +92,9 @@ struct Avx2Traits {
 
 }  // namespace
 
-void convolve_avx2(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                  std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
+void multiply_avx2(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                  int bits, size_t length, ForkJoinPool* pool)
 {
-    TransformKernel<Avx2Traits>::convolve(length, a, b, residues, count, pool);
+    TransformKernel<Avx2Traits>::multiply(a, b, product, bits, length, pool);
 }
 #endif

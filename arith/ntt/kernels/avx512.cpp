@@ -13,6 +13,10 @@
 #define KERNEL_TARGET __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
 #include "ntt/kernels/transform_kernel.hpp"
 
+// GCC 12 warns that the unspecified upper lanes it passes to its own
+// shuffle and rounding builtins may be uninitialized; they are never read.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 
@@ -43,6 +47,7 @@ struct Avx512Traits {
     {
         return {double(s), double(s) / a.p_one};
     }
+    KERNEL_INLINE static Vector broadcast(Value v) { return _mm512_set1_pd(v); }
     KERNEL_INLINE static Vector load(const Value* p) { return _mm512_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm512_storeu_pd(p, v); }
     KERNEL_INLINE static Vector add(Vector x, Vector y, const Arithmetic& a)
@@ -107,9 +112,9 @@ struct Avx512Traits {
 
 }  // namespace
 
-void convolve_avx512(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                    std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
+void multiply_avx512(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                    int bits, size_t length, ForkJoinPool* pool)
 {
-    TransformKernel<Avx512Traits>::convolve(length, a, b, residues, count, pool);
+    TransformKernel<Avx512Traits>::multiply(a, b, product, bits, length, pool);
 }
 #endif

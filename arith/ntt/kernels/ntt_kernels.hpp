@@ -1,6 +1,6 @@
-// The convolution kernels, one per CPU path, and the choice among them. Each
-// gives the cyclic convolution of two coefficient arrays modulo one of the
-// transform's primes; all give the same residues. The shared body and its
+// The product kernels, one per CPU path, and the choice among them. Each
+// gives the product by the cyclic convolutions of the operands'
+// coefficients modulo the three primes; all give the same product. The shared body and its
 // contract are in transform_kernel.hpp, the exactness of each path's
 // arithmetic beside its traits.
 #pragma once
@@ -13,26 +13,27 @@
 #include <cstdint>
 #include <span>
 
-// residues[i][0 .. count) <- the first count values of the cyclic
-// convolution of length `length` (2^k or 3 * 2^k, at least
-// MIN_KERNEL_LENGTH) of a and b mod TRANSFORM_PRIMES[i].p, for each of the
-// three primes; b empty for a squared. Coefficients may be any 64-bit values.
-using ConvolutionKernel = void (*)(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                                   std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool);
+// product <- a * b (b empty: a squared), with coefficients of `bits` bits
+// and transforms of `length` (2^k or 3 * 2^k, 2^k at least
+// MIN_KERNEL_LENGTH) that hold the convolution, for coefficients that keep it exact
+// (ntt_multiply.cpp).
+using ProductKernel = void (*)(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                               int bits, size_t length, ForkJoinPool* pool);
 
-// The shortest length a kernel takes: every path's vectors fill it.
+// The shortest power of two in a length a kernel takes: the leaf levels of
+// every path fill it (LANES^2 values).
 inline constexpr size_t MIN_KERNEL_LENGTH = 64;
 
-void convolve_portable(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                       std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool);
+void multiply_portable(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                       int bits, size_t length, ForkJoinPool* pool);
 #if defined(__x86_64__)
 // Run only where the CPU has AVX2 and FMA.
-void convolve_avx2(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                   std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool);
+void multiply_avx2(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product, int bits,
+                   size_t length, ForkJoinPool* pool);
 // Run only where the CPU has AVX-512 F, DQ, VL and BW.
-void convolve_avx512(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                     std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool);
+void multiply_avx512(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product, int bits,
+                     size_t length, ForkJoinPool* pool);
 #endif
 
 // The kernel of isa (the portable one where this CPU cannot run isa).
-ConvolutionKernel convolution_kernel(VectorIsa isa);
+ProductKernel product_kernel(VectorIsa isa);

@@ -29,6 +29,7 @@ struct PortableTraits {
     {
         return {s, static_cast<uint64_t>((static_cast<unsigned __int128>(s) << 64) / a.modulus.p())};
     }
+    static Vector broadcast(Value v) { return v; }
     static Vector load(const Value* p) { return *p; }
     static void store(Value* p, Vector v) { *p = v; }
     static Vector add(Vector x, Vector y, const Arithmetic& a) { return a.modulus.add(x, y); }
@@ -46,8 +47,8 @@ struct PortableTraits {
 
 }  // namespace
 
-void convolve_portable(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                       std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
+void multiply_portable(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                      int bits, size_t length, ForkJoinPool* pool)
 {
-    TransformKernel<PortableTraits>::convolve(length, a, b, residues, count, pool);
+    TransformKernel<PortableTraits>::multiply(a, b, product, bits, length, pool);
 }

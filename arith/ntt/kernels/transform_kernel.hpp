@@ -65,10 +65,13 @@
 #endif
 
 #include "block_memory.hpp"
+#include "exactness.hpp"
 #include "fork_join_pool.hpp"
+#include "ntt/coefficients.hpp"
 #include "ntt/kernels/ntt_kernels.hpp"
 #include "ntt/modular.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -124,7 +127,8 @@ struct TransformKernel {
     static constexpr size_t LANES = T::LANES;
     static constexpr int LEAF_LEVELS = LANES == 8 ? 3 : LANES == 4 ? 2 : LANES == 2 ? 1 : 0;
     static constexpr size_t LEAF_GROUP = LANES * LANES;  // values in LANES blocks of LANES
-    static_assert(CACHED_BLOCK >= LEAF_GROUP, "a cached block holds whole leaf groups");
+    static_assert(CACHED_BLOCK >= LEAF_GROUP && MIN_KERNEL_LENGTH >= LEAF_GROUP,
+                  "a cached block, and the smallest transform, hold whole leaf groups");
 
     // What one prime's transforms share, whatever their length: the small
     // tables t_k = w_C^brev(k), k < C/2, and their inverses, for the levels
@@ -290,6 +294,7 @@ struct TransformKernel {
     KERNEL_TARGET static void forward_cached(Value* x, size_t size, uint64_t u, const PrimeTables& tables,
                                              const Modulus& m, const Arithmetic& arithmetic)
     {
+        require_bound(size >= LEAF_GROUP, "a cached block holds whole leaf groups");
         const std::array<uint64_t, 64> r = level_factors(m, u, size);
         const int levels = log2_of(size);
         // Levels of blocks of 2 LANES values or more.
@@ -304,7 +309,7 @@ struct TransformKernel {
             // The leaf levels' r, by their sub-block count a block of LANES.
             uint64_t leaf_r[3] = {1, 1, 1};
             for (int level = 0; level < LEAF_LEVELS; ++level)
-                leaf_r[level] = r[levels - LEAF_LEVELS + level];
+                leaf_r[level] = r[static_cast<size_t>(levels - LEAF_LEVELS + level)];
             Vector rows[LANES];
             for (size_t group = 0; group < size; group += LEAF_GROUP) {
                 for (size_t row = 0; row < LANES; ++row)
@@ -321,12 +326,13 @@ struct TransformKernel {
     KERNEL_TARGET static void inverse_cached(Value* x, size_t size, uint64_t u_inverse, const PrimeTables& tables,
                                              const Modulus& m, const Arithmetic& arithmetic)
     {
+        require_bound(size >= LEAF_GROUP, "a cached block holds whole leaf groups");
         const std::array<uint64_t, 64> r = level_factors(m, u_inverse, size);
         const int levels = log2_of(size);
         if constexpr (LEAF_LEVELS > 0) {
             uint64_t leaf_r[3] = {1, 1, 1};
             for (int level = 0; level < LEAF_LEVELS; ++level)
-                leaf_r[level] = r[levels - LEAF_LEVELS + level];
+                leaf_r[level] = r[static_cast<size_t>(levels - LEAF_LEVELS + level)];
             Vector rows[LANES];
             for (size_t group = 0; group < size; group += LEAF_GROUP) {
                 for (size_t row = 0; row < LANES; ++row)
@@ -456,26 +462,27 @@ struct TransformKernel {
         }
     }
 
-    // ---- one prime's convolution
+    // ---- the product
 
-    // values <- the coefficients mod p, zeros after them. A coefficient c
-    // below 2^64 is reduced with a quotient estimated in floating point: the
-    // estimate of c / p is within 2^-35 of it, so c - floor(estimate) p lies
-    // in (-p, 2p), and one correction either way brings it into [0, p).
-    KERNEL_TARGET static void load_values(const Modulus& m, std::span<const uint64_t> coefficients, Value* values,
-                                          size_t length)
+    // values <- the operand's coefficients mod p, zeros after them. A
+    // coefficient c below 2^64 is reduced with a quotient estimated in
+    // floating point: the estimate of c / p is within 2^-35 of it, so
+    // c - floor(estimate) p lies in (-p, 2p), and one correction either way
+    // brings it into [0, p).
+    KERNEL_TARGET static void load_values(const Modulus& m, std::span<const uint64_t> limbs, size_t count, int bits,
+                                          Value* values, size_t length)
     {
         const double inverse = m.inverse();
         const auto p = static_cast<int64_t>(m.p());
-        for (size_t i = 0; i < coefficients.size(); ++i) {
-            const uint64_t c = coefficients[i];
+        for (size_t i = 0; i < count; ++i) {
+            const uint64_t c = coefficient_of(limbs, i, bits);
             const auto q = static_cast<uint64_t>(static_cast<double>(c) * inverse);
             auto r = static_cast<int64_t>(c - q * m.p());
             r += r < 0 ? p : 0;
             r -= r >= p ? p : 0;
             values[i] = T::from_residue(static_cast<uint64_t>(r));
         }
-        for (size_t i = coefficients.size(); i < length; ++i)
+        for (size_t i = count; i < length; ++i)
             values[i] = T::from_residue(0);
     }
 
@@ -488,39 +495,87 @@ struct TransformKernel {
             forward_tree(values + third * plan.length, plan.length, 0, plan, m, arithmetic, pool);
     }
 
-    // residues[i] <- the first residues[i].size() values of the cyclic
-    // convolution of a and b (b empty: of a with itself) mod prime i.
-    KERNEL_TARGET static void convolve(size_t length, std::span<const uint64_t> a, std::span<const uint64_t> b,
-                                       std::span<uint64_t* const> residues, size_t count, ForkJoinPool* pool)
+    // x <- the cyclic convolution of the operands' coefficients mod prime
+    // index (y, the second operand's values; nullptr for a square).
+    KERNEL_TARGET static void convolve(size_t index, std::span<const uint64_t> a, std::span<const uint64_t> b, int bits,
+                                       Value* x, Value* y, size_t length, ForkJoinPool* pool)
     {
-        BlockArray<Value> x(length), y(b.empty() ? 0 : length);
-        for (size_t index = 0; index < TRANSFORM_PRIMES.size(); ++index) {
-            const TransformPrime& prime = TRANSFORM_PRIMES[index];
-            const Modulus m(prime.p);
-            const Arithmetic arithmetic(m);
-            const size_t part = length % 3 == 0 ? length / 3 : length;
-            const uint64_t w = root_of_unity(prime, length);
-            const Plan plan = make_plan(index, m, part == length ? w : m.power(w, 3), part);
+        const TransformPrime& prime = TRANSFORM_PRIMES[index];
+        const Modulus m(prime.p);
+        const Arithmetic arithmetic(m);
+        const size_t part = length % 3 == 0 ? length / 3 : length;
+        const uint64_t w = root_of_unity(prime, length);
+        const Plan plan = make_plan(index, m, part == length ? w : m.power(w, 3), part);
 
-            load_values(m, a, x.data(), length);
-            transform(x.data(), length, plan, m, arithmetic, w, pool);
-            if (!b.empty()) {
-                load_values(m, b, y.data(), length);
-                transform(y.data(), length, plan, m, arithmetic, w, pool);
-            }
-            const Value* other = b.empty() ? x.data() : y.data();
-            const Factor length_inverse = T::factor(m.invert(length % m.p()), arithmetic);
-            for (size_t i = 0; i < length; i += LANES)
-                T::store(x.data() + i,
-                         T::multiply(T::multiply_any(T::load(x.data() + i), T::load(other + i), arithmetic),
-                                     length_inverse, arithmetic));
-            for (size_t third = 0; third < length / part; ++third)
-                inverse_tree(x.data() + third * part, part, 0, plan, m, arithmetic, pool);
-            if (part != length)
-                inverse_thirds(x.data(), part, m, arithmetic, m.invert(w));
-            for (size_t i = 0; i < count; ++i)
-                residues[index][i] = T::to_residue(x[i]);
+        load_values(m, a, coefficient_count(a.size(), bits), bits, x, length);
+        transform(x, length, plan, m, arithmetic, w, pool);
+        if (y != nullptr) {
+            load_values(m, b, coefficient_count(b.size(), bits), bits, y, length);
+            transform(y, length, plan, m, arithmetic, w, pool);
         }
+        const Value* other = y != nullptr ? y : x;
+        const Factor length_inverse = T::factor(m.invert(length % m.p()), arithmetic);
+        for (size_t i = 0; i < length; i += LANES)
+            T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
+                                        length_inverse, arithmetic));
+        for (size_t third = 0; third < length / part; ++third)
+            inverse_tree(x + third * part, part, 0, plan, m, arithmetic, pool);
+        if (part != length)
+            inverse_thirds(x, part, m, arithmetic, m.invert(w));
+    }
+
+    // product <- a * b (b empty: a squared) with coefficients of `bits`
+    // bits and transforms of `length`. The residues mod p0 are kept as they
+    // are, those mod p1 and p2 turned into Garner's y1 and y2
+    // (coefficients.hpp) as they come, and the three carried into the
+    // product.
+    KERNEL_TARGET static void multiply(std::span<const uint64_t> a, std::span<const uint64_t> b,
+                                       std::span<uint64_t> product, int bits, size_t length, ForkJoinPool* pool)
+    {
+        const bool square = b.empty();
+        const size_t a_count = coefficient_count(a.size(), bits);
+        const size_t count = a_count + (square ? a_count : coefficient_count(b.size(), bits)) - 1;
+        // Padded to whole registers for the vector loops below.
+        const size_t padded = (count + LANES - 1) / LANES * LANES;
+        BlockArray<Value> x(length), y(square ? 0 : length), r0(padded), y1(padded);
+        const GarnerConstants& constants = garner_constants();
+
+        convolve(0, a, b, bits, x.data(), y.data(), length, pool);
+        std::copy(x.data(), x.data() + padded, r0.data());
+
+        convolve(1, a, b, bits, x.data(), y.data(), length, pool);
+        {
+            const Modulus m1(TRANSFORM_PRIMES[1].p);
+            const Arithmetic arithmetic(m1);
+            const Factor c01 = T::factor(constants.p0_inverse_mod_p1, arithmetic);
+            const Vector zero = T::broadcast(T::from_residue(0));
+            for (size_t i = 0; i < padded; i += LANES) {
+                const Vector r0_mod_p1 = T::add(T::load(r0.data() + i), zero, arithmetic);  // below 2 p1
+                T::store(y1.data() + i,
+                         T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p1, arithmetic), c01, arithmetic));
+            }
+        }
+
+        convolve(2, a, b, bits, x.data(), y.data(), length, pool);
+        {
+            const Modulus m2(TRANSFORM_PRIMES[2].p);
+            const Arithmetic arithmetic(m2);
+            const Factor c02 = T::factor(constants.p0_inverse_mod_p2, arithmetic);
+            const Factor c12 = T::factor(constants.p1_inverse_mod_p2, arithmetic);
+            const Vector zero = T::broadcast(T::from_residue(0));
+            for (size_t i = 0; i < padded; i += LANES) {
+                const Vector r0_mod_p2 = T::add(T::load(r0.data() + i), zero, arithmetic);
+                const Vector y1_mod_p2 = T::add(T::load(y1.data() + i), zero, arithmetic);
+                const Vector quotient =
+                    T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p2, arithmetic), c02, arithmetic);
+                T::store(x.data() + i, T::multiply(T::subtract(quotient, y1_mod_p2, arithmetic), c12, arithmetic));
+            }
+        }
+
+        CoefficientCarrier carrier(product, bits);
+        for (size_t i = 0; i < count; ++i)
+            carrier.add(T::to_residue(r0[i]), T::to_residue(y1[i]), T::to_residue(x[i]));
+        carrier.finish();
     }
 };
 
