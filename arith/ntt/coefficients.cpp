@@ -46,17 +46,6 @@ CoefficientCarrier::CoefficientCarrier(std::span<uint64_t> product, int bits) : 
     require_bound(bits >= 1 && bits <= 64, "coefficients of 1 to 64 bits");
 }
 
-void CoefficientCarrier::add(uint64_t r0, uint64_t y1, uint64_t y2)
-{
-    // t = y1 + p1 y2 < 2^100; x = r0 + p0 t < 2^150.
-    const uint64_t p0 = TRANSFORM_PRIMES[0].p, p1 = TRANSFORM_PRIMES[1].p;
-    const unsigned __int128 t = static_cast<unsigned __int128>(p1) * y2 + y1;
-    const unsigned __int128 low = static_cast<unsigned __int128>(p0) * static_cast<uint64_t>(t) + r0;
-    const unsigned __int128 high = static_cast<unsigned __int128>(p0) * static_cast<uint64_t>(t >> 64) + (low >> 64);
-    const uint64_t x[3] = {static_cast<uint64_t>(low), static_cast<uint64_t>(high), static_cast<uint64_t>(high >> 64)};
-    add_wide(x);
-}
-
 void CoefficientCarrier::add_wide(const uint64_t (&x)[3])
 {
     // The coefficient starts shift bits above the carried value's start,

@@ -60,7 +60,30 @@ class CoefficientCarrier {
 public:
     CoefficientCarrier(std::span<uint64_t> product, int bits);
     // Adds the next coefficient, b bits above the last.
-    void add(uint64_t r0, uint64_t y1, uint64_t y2);
+    void add(uint64_t r0, uint64_t y1, uint64_t y2)
+    {
+        // t = y1 + p1 y2 < 2^100; x = r0 + p0 t < 2^150.
+        constexpr uint64_t p0 = TRANSFORM_PRIMES[0].p, p1 = TRANSFORM_PRIMES[1].p;
+        const unsigned __int128 t = static_cast<unsigned __int128>(p1) * y2 + y1;
+        const unsigned __int128 low = static_cast<unsigned __int128>(p0) * static_cast<uint64_t>(t) + r0;
+        const unsigned __int128 high =
+            static_cast<unsigned __int128>(p0) * static_cast<uint64_t>(t >> 64) + static_cast<uint64_t>(low >> 64);
+        if (bits_ == 64 && written_limbs_ < product_.size()) {
+            // Each coefficient starts a limb above the last: add it to the
+            // carried 192 bits and write their low limb.
+            const unsigned __int128 word0 = static_cast<unsigned __int128>(carry_[0]) + static_cast<uint64_t>(low);
+            const unsigned __int128 word1 =
+                static_cast<unsigned __int128>(carry_[1]) + static_cast<uint64_t>(high) + static_cast<uint64_t>(word0 >> 64);
+            product_[written_limbs_++] = static_cast<uint64_t>(word0);
+            carry_[0] = static_cast<uint64_t>(word1);
+            carry_[1] = carry_[2] + static_cast<uint64_t>(high >> 64) + static_cast<uint64_t>(word1 >> 64);
+            carry_[2] = 0;
+            next_coefficient_bit_ += 64;
+            return;
+        }
+        const uint64_t x[3] = {static_cast<uint64_t>(low), static_cast<uint64_t>(high), static_cast<uint64_t>(high >> 64)};
+        add_wide(x);
+    }
     // Writes what is still carried and zeros the rest of the product.
     void finish();
 

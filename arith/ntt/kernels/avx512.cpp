@@ -7,9 +7,10 @@
 // bound), so a b - q p lies in [-0.875 p, 0.875 p]; h - q p, within 2^46 of
 // it, is an integer below 2^53 and so comes out of fma(-q, p, h) exactly, as
 // does the sum with l. One addition of p where the result is negative brings
-// it into [0, p). For a fixed factor s the quotient is rint(fl(a fl(s/p))),
-// within 0.25 + 0.5 of a s / p, one product fewer. Sums and differences of
-// residues are exact integers below 2^51.
+// it into [0, p). For a fixed factor s the quotient is
+// rint(fl(a fl(s fl(1/p)))), within 0.375 + 0.5 of a s / p in the same way,
+// one product fewer. Sums and differences of residues are exact integers
+// below 2^51.
 #define KERNEL_TARGET __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
 #include "ntt/kernels/transform_kernel.hpp"
 
@@ -45,8 +46,9 @@ struct Avx512Traits {
 
     KERNEL_INLINE static Factor factor(uint64_t s, const Arithmetic& a)
     {
-        return {double(s), double(s) / a.p_one};
+        return factor_of(double(s), a);
     }
+    KERNEL_INLINE static Factor factor_of(Value s, const Arithmetic& a) { return {s, s * a.inverse_one}; }
     KERNEL_INLINE static Vector broadcast(Value v) { return _mm512_set1_pd(v); }
     KERNEL_INLINE static Vector load(const Value* p) { return _mm512_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm512_storeu_pd(p, v); }

@@ -29,6 +29,7 @@ struct PortableTraits {
     {
         return {s, static_cast<uint64_t>((static_cast<unsigned __int128>(s) << 64) / a.modulus.p())};
     }
+    static Factor factor_of(Value s, const Arithmetic& a) { return factor(s, a); }
     static Vector broadcast(Value v) { return v; }
     static Vector load(const Value* p) { return *p; }
     static void store(Value* p, Vector v) { *p = v; }

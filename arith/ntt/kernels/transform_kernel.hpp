@@ -52,6 +52,7 @@
 //   add(a, b, A), subtract(a, b, A)
 //                              for a, b in [0, p): the sum, difference in [0, p)
 //   Factor, factor(s, A)       a fixed factor s in [0, p), prepared
+//   factor_of(v, A)            the same from a Value
 //   multiply(a, f, A)          a s mod p, in [0, p), for a in [0, p)
 //   multiply_any(a, b, A)      a b mod p, in [0, p), for a, b in [0, p)
 //   transpose(Vector (&rows)[LANES])
@@ -207,8 +208,12 @@ struct TransformKernel {
 
     // ---- the levels of blocks of LANES or more, with one s a block
 
-    KERNEL_TARGET static void forward_block(Value* x, size_t len, const Factor& s, const Arithmetic& arithmetic)
+    // The constants are copied into locals: reached through a reference,
+    // the compiler would load them again after every store, which might
+    // have changed them for all it knows.
+    KERNEL_TARGET static void forward_block(Value* x, size_t len, const Factor s, const Arithmetic& constants)
     {
+        const Arithmetic arithmetic = constants;
         for (size_t j = 0; j < len; j += LANES) {
             const Vector a = T::load(x + j);
             const Vector t = T::multiply(T::load(x + j + len), s, arithmetic);
@@ -217,13 +222,53 @@ struct TransformKernel {
         }
     }
 
-    KERNEL_TARGET static void inverse_block(Value* x, size_t len, const Factor& s_inverse, const Arithmetic& arithmetic)
+    KERNEL_TARGET static void inverse_block(Value* x, size_t len, const Factor s_inverse, const Arithmetic& constants)
     {
+        const Arithmetic arithmetic = constants;
         for (size_t j = 0; j < len; j += LANES) {
             const Vector u = T::load(x + j);
             const Vector v = T::load(x + j + len);
             T::store(x + j, T::add(u, v, arithmetic));
             T::store(x + j + len, T::multiply(T::subtract(u, v, arithmetic), s_inverse, arithmetic));
+        }
+    }
+
+    // Two levels at once on a block of 4 len values (one pass over memory
+    // instead of two): its own s, then s_first and s_second of its halves.
+    KERNEL_TARGET static void forward_block_pair(Value* x, size_t len, const Factor s, const Factor s_first,
+                                                 const Factor s_second, const Arithmetic& constants)
+    {
+        const Arithmetic arithmetic = constants;
+        for (size_t j = 0; j < len; j += LANES) {
+            const Vector a0 = T::load(x + j), a1 = T::load(x + j + len);
+            const Vector t2 = T::multiply(T::load(x + j + 2 * len), s, arithmetic);
+            const Vector t3 = T::multiply(T::load(x + j + 3 * len), s, arithmetic);
+            const Vector b0 = T::add(a0, t2, arithmetic), b2 = T::subtract(a0, t2, arithmetic);
+            const Vector u1 = T::multiply(T::add(a1, t3, arithmetic), s_first, arithmetic);
+            const Vector u3 = T::multiply(T::subtract(a1, t3, arithmetic), s_second, arithmetic);
+            T::store(x + j, T::add(b0, u1, arithmetic));
+            T::store(x + j + len, T::subtract(b0, u1, arithmetic));
+            T::store(x + j + 2 * len, T::add(b2, u3, arithmetic));
+            T::store(x + j + 3 * len, T::subtract(b2, u3, arithmetic));
+        }
+    }
+
+    KERNEL_TARGET static void inverse_block_pair(Value* x, size_t len, const Factor s_inverse,
+                                                 const Factor s_first_inverse, const Factor s_second_inverse,
+                                                 const Arithmetic& constants)
+    {
+        const Arithmetic arithmetic = constants;
+        for (size_t j = 0; j < len; j += LANES) {
+            const Vector u0 = T::load(x + j), v0 = T::load(x + j + len);
+            const Vector u1 = T::load(x + j + 2 * len), v1 = T::load(x + j + 3 * len);
+            const Vector b0 = T::add(u0, v0, arithmetic);
+            const Vector b1 = T::multiply(T::subtract(u0, v0, arithmetic), s_first_inverse, arithmetic);
+            const Vector b2 = T::add(u1, v1, arithmetic);
+            const Vector b3 = T::multiply(T::subtract(u1, v1, arithmetic), s_second_inverse, arithmetic);
+            T::store(x + j, T::add(b0, b2, arithmetic));
+            T::store(x + j + 2 * len, T::multiply(T::subtract(b0, b2, arithmetic), s_inverse, arithmetic));
+            T::store(x + j + len, T::add(b1, b3, arithmetic));
+            T::store(x + j + 3 * len, T::multiply(T::subtract(b1, b3, arithmetic), s_inverse, arithmetic));
         }
     }
 
@@ -291,25 +336,59 @@ struct TransformKernel {
         return r;
     }
 
+    // The s of a cached block's level c: s_k = t_k r_c for k < count, in
+    // buffer (the small table itself where u = 1, a cached block that is the
+    // whole transform).
+    KERNEL_TARGET static const Value* level_twiddles(const std::vector<Value>& table, size_t count, uint64_t u,
+                                                     uint64_t r_c, Value* buffer, const Modulus& m,
+                                                     const Arithmetic& arithmetic)
+    {
+        if (u == 1)
+            return table.data();
+        if (count >= LANES) {
+            const Factor r = T::factor(r_c, arithmetic);
+            for (size_t k = 0; k < count; k += LANES)
+                T::store(buffer + k, T::multiply(T::load(table.data() + k), r, arithmetic));
+        } else {
+            for (size_t k = 0; k < count; ++k)
+                buffer[k] = T::from_residue(m.multiply(T::to_residue(table[k]), r_c));
+        }
+        return buffer;
+    }
+
+    // The most s a level of blocks of 2 LANES values or more has.
+    static constexpr size_t MOST_VECTOR_LEVEL_BLOCKS = CACHED_BLOCK / (2 * LANES);
+
     KERNEL_TARGET static void forward_cached(Value* x, size_t size, uint64_t u, const PrimeTables& tables,
                                              const Modulus& m, const Arithmetic& arithmetic)
     {
         require_bound(size >= LEAF_GROUP, "a cached block holds whole leaf groups");
         const std::array<uint64_t, 64> r = level_factors(m, u, size);
         const int levels = log2_of(size);
-        // Levels of blocks of 2 LANES values or more.
-        for (int level = 0; level < levels - LEAF_LEVELS; ++level) {
+        Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
+        // Levels of blocks of 2 LANES values or more, two at a time.
+        const int vector_levels = levels - LEAF_LEVELS;
+        int level = 0;
+        for (; level + 1 < vector_levels; level += 2) {
+            const size_t count = size_t{1} << level, len = size / (4 * count);
+            const Value* s = level_twiddles(tables.small, count, u, r[level], first, m, arithmetic);
+            const Value* halves = level_twiddles(tables.small, 2 * count, u, r[level + 1], second, m, arithmetic);
+            for (size_t k = 0; k < count; ++k)
+                forward_block_pair(x + 4 * len * k, len, T::factor_of(s[k], arithmetic),
+                                   T::factor_of(halves[2 * k], arithmetic), T::factor_of(halves[2 * k + 1], arithmetic),
+                                   arithmetic);
+        }
+        if (level < vector_levels) {
             const size_t count = size_t{1} << level, len = size / (2 * count);
-            for (size_t k = 0; k < count; ++k) {
-                const uint64_t s = u == 1 ? T::to_residue(tables.small[k]) : m.multiply(T::to_residue(tables.small[k]), r[level]);
-                forward_block(x + 2 * len * k, len, T::factor(s, arithmetic), arithmetic);
-            }
+            const Value* s = level_twiddles(tables.small, count, u, r[level], first, m, arithmetic);
+            for (size_t k = 0; k < count; ++k)
+                forward_block(x + 2 * len * k, len, T::factor_of(s[k], arithmetic), arithmetic);
         }
         if constexpr (LEAF_LEVELS > 0) {
             // The leaf levels' r, by their sub-block count a block of LANES.
             uint64_t leaf_r[3] = {1, 1, 1};
-            for (int level = 0; level < LEAF_LEVELS; ++level)
-                leaf_r[level] = r[static_cast<size_t>(levels - LEAF_LEVELS + level)];
+            for (int leaf_level = 0; leaf_level < LEAF_LEVELS; ++leaf_level)
+                leaf_r[leaf_level] = r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)];
             Vector rows[LANES];
             for (size_t group = 0; group < size; group += LEAF_GROUP) {
                 for (size_t row = 0; row < LANES; ++row)
@@ -331,8 +410,8 @@ struct TransformKernel {
         const int levels = log2_of(size);
         if constexpr (LEAF_LEVELS > 0) {
             uint64_t leaf_r[3] = {1, 1, 1};
-            for (int level = 0; level < LEAF_LEVELS; ++level)
-                leaf_r[level] = r[static_cast<size_t>(levels - LEAF_LEVELS + level)];
+            for (int leaf_level = 0; leaf_level < LEAF_LEVELS; ++leaf_level)
+                leaf_r[leaf_level] = r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)];
             Vector rows[LANES];
             for (size_t group = 0; group < size; group += LEAF_GROUP) {
                 for (size_t row = 0; row < LANES; ++row)
@@ -344,13 +423,27 @@ struct TransformKernel {
                     T::store(x + group + row * LANES, rows[row]);
             }
         }
-        for (int level = levels - LEAF_LEVELS - 1; level >= 0; --level) {
+        Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
+        // The forward's pairs undone in reverse: a single level first where
+        // the forward ended with one.
+        const int vector_levels = levels - LEAF_LEVELS;
+        int level = vector_levels;
+        if (vector_levels % 2 == 1) {
+            --level;
             const size_t count = size_t{1} << level, len = size / (2 * count);
-            for (size_t k = 0; k < count; ++k) {
-                const uint64_t s = u_inverse == 1 ? T::to_residue(tables.small_inverse[k])
-                                                  : m.multiply(T::to_residue(tables.small_inverse[k]), r[level]);
-                inverse_block(x + 2 * len * k, len, T::factor(s, arithmetic), arithmetic);
-            }
+            const Value* s = level_twiddles(tables.small_inverse, count, u_inverse, r[level], first, m, arithmetic);
+            for (size_t k = 0; k < count; ++k)
+                inverse_block(x + 2 * len * k, len, T::factor_of(s[k], arithmetic), arithmetic);
+        }
+        for (level -= 2; level >= 0; level -= 2) {
+            const size_t count = size_t{1} << level, len = size / (4 * count);
+            const Value* s = level_twiddles(tables.small_inverse, count, u_inverse, r[level], first, m, arithmetic);
+            const Value* halves =
+                level_twiddles(tables.small_inverse, 2 * count, u_inverse, r[level + 1], second, m, arithmetic);
+            for (size_t k = 0; k < count; ++k)
+                inverse_block_pair(x + 4 * len * k, len, T::factor_of(s[k], arithmetic),
+                                   T::factor_of(halves[2 * k], arithmetic),
+                                   T::factor_of(halves[2 * k + 1], arithmetic), arithmetic);
         }
     }
 
