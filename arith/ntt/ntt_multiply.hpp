@@ -25,9 +25,16 @@ struct NttOptions {
 
 // product <- a * b; product has a.size() + b.size() limbs and may not
 // overlap a or b. a and b the same span: a squared, with one transform the
-// fewer.
+// fewer. Every product is checked against its operands modulo 2^64 - 1 (a
+// sum of limbs, cheap against the product): a wrong product, from a fault
+// in the code or in the machine, throws ExactnessViolation naming the check.
 void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                   const NttOptions& options = {});
+
+// The smaller operand's limbs from which the transforms on isa beat GMP's
+// multiplication, whatever the larger operand's (SIZE_MAX where they never
+// do).
+size_t ntt_crossover_limbs(VectorIsa isa);
 
 // The coefficient size and the transform length of a product of a_limbs by
 // b_limbs limbs: the shortest length 2^k or 3 * 2^k that holds the

@@ -40,10 +40,11 @@ int32_t strip_twos(uint64_t& value)
     return twos;
 }
 
-void multiply_three(BigInteger& product, const BigInteger& a, const BigInteger& b, const BigInteger& c)
+void multiply_three(BigInteger& product, const BigInteger& a, const BigInteger& b, const BigInteger& c,
+                    ForkJoinPool& pool)
 {
-    mpz_mul(product, a, b);
-    mpz_mul(product, product, c);
+    multiply(product, a, b, &pool);
+    multiply(product, product, c, &pool);
 }
 
 }  // namespace
@@ -202,16 +203,16 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     auto left_part = [&] {
         // T1 * (P2' * rest) * y_odd^len2, the smaller factors first.
         BigInteger factor;
-        multiply_three(factor, right_large, left_factor_rest, *power);
-        mpz_mul(whole.numerator, left.numerator, factor);
+        multiply_three(factor, right_large, left_factor_rest, *power, pool_);
+        multiply(whole.numerator, left.numerator, factor, &pool_);
         left.numerator.release();
     };
     auto right_part = [&] {
         BigInteger factor;
-        mpz_mul(factor, left_large, right_factor_rest);
-        mpz_mul(right_term, right.numerator, factor);
+        multiply(factor, left_large, right_factor_rest, &pool_);
+        multiply(right_term, right.numerator, factor, &pool_);
         right.numerator.release();
-        mpz_mul(whole.large_primes, left_large, right_large);
+        multiply(whole.large_primes, left_large, right_large, &pool_);
     };
     pool_.fork_join_if(length >= FORK_TERMS, left_part, right_part);
     shift_left(whole.numerator, whole.numerator, y_twos_ * right_length);
@@ -270,7 +271,7 @@ SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms)
 
 SeriesDenominator arctan_splitting_denominator(SeriesDenominator x_power, const BigInteger& lcm)
 {
-    mpz_mul(x_power.odd_part, x_power.odd_part, lcm);
+    multiply(x_power.odd_part, x_power.odd_part, lcm);
     return x_power;
 }
 

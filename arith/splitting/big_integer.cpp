@@ -2,10 +2,14 @@
 // many small numbers.
 #include "big_integer.hpp"
 
+#include "cpu_features.hpp"
 #include "exactness.hpp"
+#include "ntt/ntt_multiply.hpp"
 
 #include <algorithm>
 #include <limits>
+#include <span>
+#include <type_traits>
 
 namespace {
 
@@ -54,6 +58,38 @@ struct OneLimb {
 };
 
 }  // namespace
+
+// GMP's limbs are 64-bit words of the same type as the transform's, so its
+// limb arrays are passed as they are.
+static_assert(std::is_same_v<mp_limb_t, uint64_t>, "GMP's limbs are uint64_t");
+
+void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool)
+{
+    static const VectorIsa isa = best_vector_isa();
+    static const size_t crossover = ntt_crossover_limbs(isa);
+    const size_t a_limbs = mpz_size(a), b_limbs = mpz_size(b);
+    if (std::min(a_limbs, b_limbs) < crossover) {
+        mpz_mul(product, a, b);
+        return;
+    }
+    if (&product == &a || &product == &b) {
+        BigInteger result;
+        multiply(result, a, b, pool);
+        product = std::move(result);
+        return;
+    }
+    const bool square = &a == &b;
+    const std::span<const uint64_t> a_span(mpz_limbs_read(a), a_limbs);
+    const std::span<const uint64_t> b_span = square ? a_span : std::span<const uint64_t>(mpz_limbs_read(b), b_limbs);
+    const auto product_limbs = static_cast<mp_size_t>(a_limbs + b_limbs);
+    uint64_t* const out = mpz_limbs_write(product, product_limbs);
+    NttOptions options;
+    options.isa = isa;
+    options.pool = pool;
+    ntt_multiply(a_span, b_span, std::span<uint64_t>(out, a_limbs + b_limbs), options);
+    // The top limb may be 0; finishing drops it.
+    mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
+}
 
 void BigInteger::assign(uint64_t small)
 {
@@ -162,6 +198,6 @@ BigInteger product_of(std::span<const uint32_t> factors)
     const size_t middle = factors.size() / 2;
     BigInteger right = product_of(factors.subspan(middle));
     product = product_of(factors.first(middle));
-    mpz_mul(product, product, right);
+    multiply(product, product, right);
     return product;
 }

@@ -2,6 +2,8 @@
 // engine needs beyond GMP's own.
 #pragma once
 
+#include "fork_join_pool.hpp"
+
 #include <gmp.h>
 
 #include <cstdint>
@@ -38,6 +40,12 @@ public:
 private:
     mpz_t value_;
 };
+
+// product <- a * b, by the transform multiplication (ntt/ntt_multiply.hpp)
+// where the smaller operand reaches its crossover on this CPU, sharing its
+// transforms with the pool's threads if given, and by GMP below. product may
+// be a or b.
+void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool = nullptr);
 
 // target *= factor, for any 64-bit factor (GMP's unsigned long may be 32 bits).
 void multiply_small(BigInteger& target, uint64_t factor);

@@ -70,7 +70,7 @@ std::vector<BigInteger> decimal_split_powers(int32_t limb_count)
     powers.emplace_back(LIMB_BASE_ODD_PART);
     while ((int64_t{2} << (powers.size() - 1)) < limb_count) {
         BigInteger square;
-        mpz_mul(square, powers.back(), powers.back());
+        multiply(square, powers.back(), powers.back());
         powers.push_back(std::move(square));
     }
     return powers;

@@ -83,7 +83,7 @@ bool convert(const LimbConversion& conversion, const BigInteger& value, int32_t 
         // fraction of value 10000^h / 2^bits. bits exceeds low_bits by at
         // least 13.28 h - 1 >= 4h.
         BigInteger scaled;
-        mpz_mul(scaled, value, conversion.powers[level]);
+        multiply(scaled, value, conversion.powers[level], &conversion.pool);
         const int64_t scaled_bits = bits - LIMB_BASE_TWOS * high_count;
         if (!fraction_is_clear(scaled, scaled_bits))
             return;
@@ -116,7 +116,7 @@ void fraction_limbs(const BigInteger& fraction, int32_t limb_count, int32_t* lim
         return;
     BigInteger exact;
     mpz_ui_pow_ui(exact, LIMB_BASE, static_cast<unsigned long>(limb_count));
-    mpz_mul(exact, exact, fraction);
+    multiply(exact, exact, fraction, &conversion.pool);
     shift_right(exact, exact, bits);
     decimal_limbs(exact, limb_count, limbs, conversion);
 }

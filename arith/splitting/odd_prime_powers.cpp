@@ -79,7 +79,7 @@ std::vector<BigInteger> odd_lcms_up_to(const OddPrimePowers& list, const std::ve
         BigInteger& lcm = lcms[index];
         lcm = primes_product(list, covered, end);
         if (below != nullptr)
-            mpz_mul(lcm, lcm, *below);
+            multiply(lcm, lcm, *below);
         below = &lcm;
         covered = end;
     }

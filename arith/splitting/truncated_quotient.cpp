@@ -89,7 +89,7 @@ BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepare
 {
     require_bound(numerator.sign() > 0, "quotient of positive operands");
     const int64_t numerator_shift = cut_in_place(numerator, prepared.quotient_bits + GUARD_BITS);
-    mpz_mul(numerator, numerator, prepared.factor);
+    multiply(numerator, numerator, prepared.factor);
     shift_by(numerator, numerator_shift - prepared.divisor_shift - prepared.factor_shift + prepared.two_exponent);
     // The error argument assumed Y < 2^quotient_bits; floor(Y') >= 2^quotient_bits
     // would show that it was not so.
