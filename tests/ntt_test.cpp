@@ -2,6 +2,8 @@
 // schoolbook product of the limbs, on random operands of many sizes, at the
 // transform lengths' boundaries, unbalanced, and of all one bits (the
 // largest coefficients).
+#include "exactness.hpp"
+#include "fork_join_pool.hpp"
 #include "ntt/ntt_multiply.hpp"
 
 #include <gtest/gtest.h>
@@ -96,5 +98,101 @@ TEST(NttMultiply, FastProductsOnEveryPathEqualPlainProducts)
             ntt_multiply(a, b, product, options);
             EXPECT_EQ(product, expected) << a_limbs << " by " << b_limbs << " limbs on " << vector_isa_name(isa);
         }
+    }
+}
+
+namespace {
+
+std::vector<VectorIsa> paths_here()
+{
+    std::vector<VectorIsa> paths;
+    for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512})
+        if (cpu_runs(isa))
+            paths.push_back(isa);
+    return paths;
+}
+
+Limbs fast_product(const Limbs& a, const Limbs& b, VectorIsa isa, ForkJoinPool* pool = nullptr)
+{
+    Limbs product(a.size() + b.size(), 3);
+    NttOptions options;
+    options.isa = isa;
+    options.pool = pool;
+    ntt_multiply(a, b, product, options);
+    return product;
+}
+
+}  // namespace
+
+TEST(NttMultiply, AtEveryTransformLengthsBoundaryEveryPathAgrees)
+{
+    // Balanced sizes where the planned length steps up (from 2^k to 3 2^k
+    // or on), one limb either side, every path against the portable one,
+    // which the plain transform vouches for below 1,000 limbs.
+    std::mt19937_64 random(3);
+    std::vector<size_t> sizes;
+    for (size_t limbs = 2; limbs <= 20000; ++limbs)
+        if (plan_ntt_product(limbs, limbs).length != plan_ntt_product(limbs - 1, limbs - 1).length)
+            for (size_t near : {limbs - 1, limbs, limbs + 1})
+                sizes.push_back(near);
+    ASSERT_GT(sizes.size(), 20u);
+    for (const size_t limbs : sizes) {
+        const Limbs a = random_limbs(random, limbs), b = random_limbs(random, limbs);
+        const Limbs expected = limbs < 1000 ? plain_product(a, b) : fast_product(a, b, VectorIsa::portable);
+        for (VectorIsa isa : paths_here())
+            EXPECT_EQ(fast_product(a, b, isa), expected) << limbs << " limbs on " << vector_isa_name(isa);
+    }
+}
+
+TEST(NttMultiply, UnbalancedOperandsAndTheLargestCoefficients)
+{
+    std::mt19937_64 random(4);
+    for (const auto& [a_limbs, b_limbs] : std::vector<std::pair<size_t, size_t>>{
+             {5000, 1}, {1, 5000}, {4000, 31}, {12345, 678}, {900, 9000}}) {
+        const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
+        const Limbs expected = fast_product(a, b, VectorIsa::portable);
+        EXPECT_EQ(expected, schoolbook(a, b)) << a_limbs << " by " << b_limbs;
+        for (VectorIsa isa : paths_here())
+            EXPECT_EQ(fast_product(a, b, isa), expected) << a_limbs << " by " << b_limbs << " on " << vector_isa_name(isa);
+    }
+    // All one bits: every coefficient at its largest, every convolution sum
+    // at the bound the primes must clear.
+    for (size_t limbs : {700u, 4096u, 6000u}) {
+        const Limbs ones(limbs, ~uint64_t{0});
+        const Limbs expected = schoolbook(ones, ones);
+        for (VectorIsa isa : paths_here())
+            EXPECT_EQ(fast_product(ones, ones, isa), expected) << limbs << " limbs of ones on " << vector_isa_name(isa);
+    }
+}
+
+TEST(NttMultiply, SquaresAndThreadCountsGiveTheSameProduct)
+{
+    std::mt19937_64 random(5);
+    const Limbs a = random_limbs(random, 20000), b = random_limbs(random, 17000);
+    for (VectorIsa isa : paths_here()) {
+        const Limbs alone = fast_product(a, b, isa);
+        Limbs square(2 * a.size());
+        NttOptions options;
+        options.isa = isa;
+        ntt_multiply(a, a, square, options);  // the same span: one transform the fewer
+        EXPECT_EQ(square, fast_product(a, Limbs(a), isa)) << vector_isa_name(isa);
+        for (int32_t threads : {1, 2, 3}) {
+            ForkJoinPool pool(threads);
+            EXPECT_EQ(fast_product(a, b, isa, &pool), alone) << threads << " threads on " << vector_isa_name(isa);
+        }
+    }
+}
+
+TEST(NttMultiply, TheProductCheckCatchesAWrongCoefficient)
+{
+    std::mt19937_64 random(6);
+    const Limbs a = random_limbs(random, 3000), b = random_limbs(random, 2000);
+    Limbs product = fast_product(a, b, best_vector_isa());
+    EXPECT_NO_THROW(check_ntt_product(a, b, product));
+    // One coefficient off by one, as a slip in one residue would leave it.
+    for (const size_t limb : {size_t{0}, size_t{1234}, product.size() - 2}) {
+        Limbs wrong = product;
+        ++wrong[limb];
+        EXPECT_THROW(check_ntt_product(a, b, wrong), ExactnessViolation) << "limb " << limb;
     }
 }

@@ -413,6 +413,34 @@ TEST(Splitting, EngineChoiceFollowsTheCrossover)
     EXPECT_EQ(choose_engine(1 << 30), Engine::splitting);
 }
 
+TEST(Splitting, ProductsThroughTheTransformEqualGmpsProducts)
+{
+    // Around the crossover, unbalanced, negative, in place, squared, and on
+    // a pool of threads: the engine's multiply against mpz_mul.
+    gmp_randstate_t random;
+    gmp_randinit_mt(random);
+    gmp_randseed_ui(random, 9);
+    ForkJoinPool pool(2);
+    BigInteger a, b, expected, found;
+    const std::pair<size_t, size_t> sizes[] = {{999, 999}, {1000, 1000}, {1001, 3000}, {2000, 2000},
+                                               {5000, 1200}, {70000, 70000}, {150000, 2100}};
+    for (const auto& [a_limbs, b_limbs] : sizes) {
+        mpz_urandomb(a, random, static_cast<mp_bitcnt_t>(64 * a_limbs));
+        mpz_urandomb(b, random, static_cast<mp_bitcnt_t>(64 * b_limbs));
+        mpz_neg(b, b);
+        mpz_mul(expected, a, b);
+        multiply(found, a, b, &pool);
+        EXPECT_EQ(mpz_cmp(found, expected), 0) << a_limbs << " by " << b_limbs << " limbs";
+        mpz_set(found, a);
+        multiply(found, found, b);
+        EXPECT_EQ(mpz_cmp(found, expected), 0) << a_limbs << " by " << b_limbs << " limbs, in place";
+        mpz_mul(expected, a, a);
+        multiply(found, a, a);
+        EXPECT_EQ(mpz_cmp(found, expected), 0) << a_limbs << " limbs squared";
+    }
+    gmp_randclear(random);
+}
+
 TEST(Splitting, ShiftsInStepsEqualGmpsShiftsInOne)
 {
     // Counts of bits that GMP would take in one call, taken in steps of a few

@@ -31,6 +31,10 @@ struct NttOptions {
 void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                   const NttOptions& options = {});
 
+// Throws ExactnessViolation unless product = a * b mod 2^64 - 1: the check
+// every ntt_multiply makes of its product.
+void check_ntt_product(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<const uint64_t> product);
+
 // The smaller operand's limbs from which the transforms on isa beat GMP's
 // multiplication, whatever the larger operand's (SIZE_MAX where they never
 // do).
