@@ -517,6 +517,44 @@ TEST(Splitting, BigIntegersKeepTheirValueThroughEveryKindOfReallocation)
 
 }
 
+#ifndef _WIN32
+namespace {
+
+// 0 when a product of two 300,000-limb numbers, made under an address-space
+// limit of 22 MB more than the process holds, is right: room for GMP's
+// product (16 to 20 MB here) but not for the transforms' (24 to 28 MB).
+int product_under_a_limit()
+{
+    install_big_integer_memory();
+    gmp_randstate_t random;
+    gmp_randinit_mt(random);
+    BigInteger a, b, expected, found;
+    mpz_urandomb(a, random, 64 * 300000);
+    mpz_urandomb(b, random, 64 * 300000);
+    mpz_mul(expected, a, b);
+    mpz_realloc2(found, 64 * 600000 + 64);
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = address_space_in_use() + (rlim_t{22} << 20);
+    setrlimit(RLIMIT_AS, &limit);
+    multiply(found, a, b);
+    return mpz_cmp(found, expected) == 0 ? 0 : 2;
+}
+
+}  // namespace
+#endif
+
+TEST(Splitting, AProductWhoseTransformsCannotHaveTheirScratchIsMadeByGmp)
+{
+#if defined(PI_SANITIZE)
+    GTEST_SKIP() << "AddressSanitizer reserves its shadow memory beyond any address-space limit";
+#elif defined(_WIN32)
+    GTEST_SKIP() << "an address-space limit is a POSIX resource limit";
+#else
+    EXPECT_EXIT(std::exit(product_under_a_limit()), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
 TEST(Splitting, RefusedMemoryEndsTheRunWithTheMessageAndStatusOne)
 {
 #if defined(PI_SANITIZE)

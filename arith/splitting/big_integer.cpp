@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 #include <span>
 #include <type_traits>
 
@@ -86,7 +87,15 @@ void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, For
     NttOptions options;
     options.isa = isa;
     options.pool = pool;
-    ntt_multiply(a_span, b_span, std::span<uint64_t>(out, a_limbs + b_limbs), options);
+    try {
+        ntt_multiply(a_span, b_span, std::span<uint64_t>(out, a_limbs + b_limbs), options);
+    } catch (const std::bad_alloc&) {
+        // The transforms' scratch (several times the product) could not be
+        // had: GMP, which needs less, makes the product, or ends the run
+        // through its memory functions if it cannot either.
+        mpz_mul(product, a, b);
+        return;
+    }
     // The top limb may be 0; finishing drops it.
     mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
 }
