@@ -252,7 +252,7 @@ TEST(Splitting, DivisionInHalvesIsTheExactFloor)
                 mpz_mul_2exp(expected, dividend, static_cast<mp_bitcnt_t>(shift));
                 mpz_fdiv_q(expected, expected, divisor);
                 mpz_set(dividend_copy, dividend);
-                divide_in_halves(found, std::move(dividend_copy), shift, divisor);
+                floor_quotient(found, std::move(dividend_copy), shift, divisor);
                 EXPECT_EQ(mpz_cmp(found, expected), 0)
                     << dividend_bits << " by " << divisor_bits << " bits, shape " << shape << ", shift " << shift;
             }

@@ -64,12 +64,17 @@ struct OneLimb {
 // limb arrays are passed as they are.
 static_assert(std::is_same_v<mp_limb_t, uint64_t>, "GMP's limbs are uint64_t");
 
+size_t transform_product_limbs()
+{
+    static const size_t crossover = ntt_crossover_limbs(best_vector_isa());
+    return crossover;
+}
+
 void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool)
 {
     static const VectorIsa isa = best_vector_isa();
-    static const size_t crossover = ntt_crossover_limbs(isa);
     const size_t a_limbs = mpz_size(a), b_limbs = mpz_size(b);
-    if (std::min(a_limbs, b_limbs) < crossover) {
+    if (std::min(a_limbs, b_limbs) < transform_product_limbs()) {
         mpz_mul(product, a, b);
         return;
     }
@@ -175,6 +180,14 @@ void shift_left(BigInteger& target, const BigInteger& source, int64_t bits)
 void shift_right(BigInteger& target, const BigInteger& source, int64_t bits)
 {
     shift_right_in_steps(target, source, bits, BIT_COUNT_STEP);
+}
+
+void shift_by(BigInteger& target, const BigInteger& source, int64_t bits)
+{
+    if (bits >= 0)
+        shift_left(target, source, bits);
+    else
+        shift_right(target, source, -bits);
 }
 
 void low_bits(BigInteger& target, const BigInteger& source, int64_t bits)

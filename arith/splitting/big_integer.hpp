@@ -47,6 +47,10 @@ private:
 // be a or b.
 void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool = nullptr);
 
+// The smaller operand's limbs from which multiply uses the transforms on
+// this CPU; SIZE_MAX where it never does.
+size_t transform_product_limbs();
+
 // target *= factor, for any 64-bit factor (GMP's unsigned long may be 32 bits).
 void multiply_small(BigInteger& target, uint64_t factor);
 
@@ -61,6 +65,8 @@ void add_multiple_small(BigInteger& target, const BigInteger& source, uint64_t f
 void shift_left(BigInteger& target, const BigInteger& source, int64_t bits);
 //   target <- source / 2^bits, truncated toward zero
 void shift_right(BigInteger& target, const BigInteger& source, int64_t bits);
+//   target <- source * 2^bits, truncated toward zero where bits < 0
+void shift_by(BigInteger& target, const BigInteger& source, int64_t bits);
 //   target <- source - 2^bits * (source / 2^bits truncated): the low bits,
 //   with the sign of source
 void low_bits(BigInteger& target, const BigInteger& source, int64_t bits);

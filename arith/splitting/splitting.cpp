@@ -194,7 +194,7 @@ private:
     {
         SeriesDenominator divisor = take_divisor(index);
         weigh(index, divide_quotient(std::move(numerators_[index]), std::move(divisor.odd_part),
-                                     fraction_bits_ - divisor.two_exponent, fraction_bits_));
+                                     fraction_bits_ - divisor.two_exponent, fraction_bits_, &pool_));
         advance(progress_, prepare_cost(index, limb_count_) + finish_cost(index, limb_count_));
     }
 
@@ -202,14 +202,15 @@ private:
     void prepare_last()
     {
         SeriesDenominator divisor = take_divisor(LAST);
-        prepared_ = prepare_quotient(std::move(divisor.odd_part), fraction_bits_ - divisor.two_exponent, fraction_bits_);
+        prepared_ = prepare_quotient(std::move(divisor.odd_part), fraction_bits_ - divisor.two_exponent, fraction_bits_,
+                                     &pool_);
         advance(progress_, prepare_cost(LAST, limb_count_));
     }
 
     // Q_last from its sum and the prepared side: one multiplication.
     void finish_last()
     {
-        weigh(LAST, finish_quotient(std::move(numerators_[LAST]), prepared_));
+        weigh(LAST, finish_quotient(std::move(numerators_[LAST]), prepared_, &pool_));
         prepared_.factor.release();
         advance(progress_, finish_cost(LAST, limb_count_));
     }

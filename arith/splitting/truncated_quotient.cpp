@@ -14,6 +14,7 @@
 #include "truncated_quotient.hpp"
 
 #include "exactness.hpp"
+#include "newton_division.hpp"
 
 namespace {
 
@@ -28,14 +29,6 @@ int64_t cut_in_place(BigInteger& value, int64_t precision_bits)
     return shift;
 }
 
-void shift_by(BigInteger& value, int64_t shift)
-{
-    if (shift >= 0)
-        shift_left(value, value, shift);
-    else
-        shift_right(value, value, -shift);
-}
-
 }  // namespace
 
 // With A = A_hi 2^k + A_lo and A_hi = q1 D + r1, 0 <= r1 < D,
@@ -45,11 +38,16 @@ void shift_by(BigInteger& value, int64_t shift)
 // once; each half divides 3n/2 by n bits for n/2 quotient bits, and holds
 // well under half of it. Here A = N 2^s, and its low bits, zeros where
 // s >= k, are not formed: A_lo = (N mod 2^(k-s)) 2^s, A_hi = floor(N 2^(s-k)).
-void divide_in_halves(BigInteger& quotient, BigInteger numerator, int64_t shift, const BigInteger& divisor)
+void floor_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, const BigInteger& divisor,
+                    ForkJoinPool* pool)
 {
     require_bound(shift >= 0, "dividend shifted left");
     const int64_t dividend_bits = numerator.sign() == 0 ? 0 : numerator.bits() + shift;
     const int64_t quotient_bits = dividend_bits - divisor.bits() + 1;
+    if (newton_division_pays(mpz_size(divisor), quotient_bits)) {
+        newton_quotient(quotient, numerator, shift, divisor, pool);
+        return;
+    }
     const int64_t low_bit_count = quotient_bits > 0 ? quotient_bits / 2 : 0;
     BigInteger low;
     if (low_bit_count > shift) {
@@ -57,7 +55,7 @@ void divide_in_halves(BigInteger& quotient, BigInteger numerator, int64_t shift,
         shift_left(low, low, shift);
     }
     BigInteger& high = numerator;
-    shift_by(high, shift - low_bit_count);
+    shift_by(high, high, shift - low_bit_count);
     high.shrink_to_fit();
     BigInteger high_quotient;
     mpz_tdiv_q(high_quotient, high, divisor);
@@ -71,7 +69,7 @@ void divide_in_halves(BigInteger& quotient, BigInteger numerator, int64_t shift,
     mpz_add(quotient, quotient, high_quotient);
 }
 
-PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int64_t quotient_bits)
+PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int64_t quotient_bits, ForkJoinPool* pool)
 {
     require_bound(divisor.sign() > 0, "quotient of positive operands");
     const int64_t precision = quotient_bits + GUARD_BITS;
@@ -79,32 +77,33 @@ PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int6
     prepared.divisor_shift = cut_in_place(divisor, precision);
     // 2^c / D' > 2^(c - bits(D')), so F >= 2^(prec - 1).
     prepared.factor_shift = precision + divisor.bits() - 1;
-    divide_in_halves(prepared.factor, BigInteger(1), prepared.factor_shift, divisor);
+    floor_quotient(prepared.factor, BigInteger(1), prepared.factor_shift, divisor, pool);
     prepared.two_exponent = two_exponent;
     prepared.quotient_bits = quotient_bits;
     return prepared;
 }
 
-BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared)
+BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared, ForkJoinPool* pool)
 {
     require_bound(numerator.sign() > 0, "quotient of positive operands");
     const int64_t numerator_shift = cut_in_place(numerator, prepared.quotient_bits + GUARD_BITS);
-    multiply(numerator, numerator, prepared.factor);
-    shift_by(numerator, numerator_shift - prepared.divisor_shift - prepared.factor_shift + prepared.two_exponent);
+    multiply(numerator, numerator, prepared.factor, pool);
+    shift_by(numerator, numerator, numerator_shift - prepared.divisor_shift - prepared.factor_shift + prepared.two_exponent);
     // The error argument assumed Y < 2^quotient_bits; floor(Y') >= 2^quotient_bits
     // would show that it was not so.
     require_bound(numerator.bits() <= prepared.quotient_bits, "quotient within its stated bits");
     return numerator;
 }
 
-BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two_exponent, int64_t quotient_bits)
+BigInteger divide_quotient(BigInteger numerator, BigInteger divisor, int64_t two_exponent, int64_t quotient_bits,
+                           ForkJoinPool* pool)
 {
     require_bound(numerator.sign() > 0 && divisor.sign() > 0, "quotient of positive operands");
     const int64_t precision = quotient_bits + GUARD_BITS;
     const int64_t shift = cut_in_place(numerator, precision) - cut_in_place(divisor, precision) + two_exponent;
     // floor(N' 2^shift / D'); for a negative shift, floor(floor(N' / D') / 2^-shift).
     BigInteger quotient;
-    divide_in_halves(quotient, std::move(numerator), shift > 0 ? shift : 0, divisor);
+    floor_quotient(quotient, std::move(numerator), shift > 0 ? shift : 0, divisor, pool);
     divisor.release();
     if (shift < 0)
         shift_right(quotient, quotient, -shift);
