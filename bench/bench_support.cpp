@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #if defined(__linux__)
@@ -21,6 +22,21 @@ std::vector<std::string> split_at_commas(const std::string& list)
         items.push_back(list.substr(start, comma - start));
     items.push_back(list.substr(start));
     return items;
+}
+
+std::vector<size_t> read_limb_counts(int argc, char** argv, const std::vector<size_t>& defaults)
+{
+    std::vector<size_t> counts = defaults;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--limbs") == 0 && i + 1 < argc) {
+            counts.clear();
+            for (const std::string& count : split_at_commas(argv[++i]))
+                counts.push_back(std::strtoull(count.c_str(), nullptr, 10));
+        } else {
+            exit_with_usage(argv[0], "[--limbs N,N,...]");
+        }
+    }
+    return counts;
 }
 
 int32_t limbs_for(int64_t digits)

@@ -3,6 +3,7 @@
 // plot.sh.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,6 +21,10 @@ struct Timing {
 };
 
 std::vector<std::string> split_at_commas(const std::string& list);
+
+// The limb counts of "--limbs N,N,..." on the command line, or the defaults;
+// any other argument ends the program with the usage line.
+std::vector<size_t> read_limb_counts(int argc, char** argv, const std::vector<size_t>& defaults);
 
 // The limb count the program uses for a number of digits.
 int32_t limbs_for(int64_t digits);

@@ -20,30 +20,9 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-constexpr size_t LIMB_COUNTS[] = {1000, 2000, 4000, 8000, 16000, 100000, 1000000};
-
-std::vector<size_t> read_limb_counts(int argc, char** argv)
-{
-    std::vector<size_t> counts(std::begin(LIMB_COUNTS), std::end(LIMB_COUNTS));
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--limbs") == 0 && i + 1 < argc) {
-            counts.clear();
-            for (const std::string& count : split_at_commas(argv[++i]))
-                counts.push_back(std::strtoull(count.c_str(), nullptr, 10));
-        } else {
-            exit_with_usage(argv[0], "[--limbs N,N,...]");
-        }
-    }
-    return counts;
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
-    const std::vector<size_t> counts = read_limb_counts(argc, argv);
+    const std::vector<size_t> counts = read_limb_counts(argc, argv, {1000, 2000, 4000, 8000, 16000, 100000, 1000000});
     const unsigned hardware = std::thread::hardware_concurrency();
     const int32_t all_threads = hardware == 0 ? 1 : static_cast<int32_t>(hardware);
     install_big_integer_memory();

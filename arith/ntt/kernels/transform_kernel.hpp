@@ -359,6 +359,32 @@ struct TransformKernel {
     // The most s a level of blocks of 2 LANES values or more has.
     static constexpr size_t MOST_VECTOR_LEVEL_BLOCKS = CACHED_BLOCK / (2 * LANES);
 
+    // The last LEAF_LEVELS levels of a cached block, forward or inverse:
+    // LANES rows of LANES values at a time, transposed so that each level's
+    // pairs lie in separate vectors. The leaf levels' r, by their sub-block
+    // count a block of LANES.
+    template <bool Inverse>
+    KERNEL_TARGET static void leaf_levels(Value* x, size_t size, const std::array<uint64_t, 64>& r, int levels,
+                                          const PrimeTables& tables, const Arithmetic& arithmetic)
+    {
+        uint64_t leaf_r[3] = {1, 1, 1};
+        for (int leaf_level = 0; leaf_level < LEAF_LEVELS; ++leaf_level)
+            leaf_r[leaf_level] = r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)];
+        Vector rows[LANES];
+        for (size_t group = 0; group < size; group += LEAF_GROUP) {
+            for (size_t row = 0; row < LANES; ++row)
+                rows[row] = T::load(x + group + row * LANES);
+            T::transpose(rows);
+            if constexpr (Inverse)
+                inverse_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
+            else
+                forward_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
+            T::transpose(rows);
+            for (size_t row = 0; row < LANES; ++row)
+                T::store(x + group + row * LANES, rows[row]);
+        }
+    }
+
     KERNEL_TARGET static void forward_cached(Value* x, size_t size, uint64_t u, const PrimeTables& tables,
                                              const Modulus& m, const Arithmetic& arithmetic)
     {
@@ -384,22 +410,8 @@ struct TransformKernel {
             for (size_t k = 0; k < count; ++k)
                 forward_block(x + 2 * len * k, len, T::factor_of(s[k], arithmetic), arithmetic);
         }
-        if constexpr (LEAF_LEVELS > 0) {
-            // The leaf levels' r, by their sub-block count a block of LANES.
-            uint64_t leaf_r[3] = {1, 1, 1};
-            for (int leaf_level = 0; leaf_level < LEAF_LEVELS; ++leaf_level)
-                leaf_r[leaf_level] = r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)];
-            Vector rows[LANES];
-            for (size_t group = 0; group < size; group += LEAF_GROUP) {
-                for (size_t row = 0; row < LANES; ++row)
-                    rows[row] = T::load(x + group + row * LANES);
-                T::transpose(rows);
-                forward_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
-                T::transpose(rows);
-                for (size_t row = 0; row < LANES; ++row)
-                    T::store(x + group + row * LANES, rows[row]);
-            }
-        }
+        if constexpr (LEAF_LEVELS > 0)
+            leaf_levels<false>(x, size, r, levels, tables, arithmetic);
     }
 
     KERNEL_TARGET static void inverse_cached(Value* x, size_t size, uint64_t u_inverse, const PrimeTables& tables,
@@ -408,21 +420,8 @@ struct TransformKernel {
         require_bound(size >= LEAF_GROUP, "a cached block holds whole leaf groups");
         const std::array<uint64_t, 64> r = level_factors(m, u_inverse, size);
         const int levels = log2_of(size);
-        if constexpr (LEAF_LEVELS > 0) {
-            uint64_t leaf_r[3] = {1, 1, 1};
-            for (int leaf_level = 0; leaf_level < LEAF_LEVELS; ++leaf_level)
-                leaf_r[leaf_level] = r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)];
-            Vector rows[LANES];
-            for (size_t group = 0; group < size; group += LEAF_GROUP) {
-                for (size_t row = 0; row < LANES; ++row)
-                    rows[row] = T::load(x + group + row * LANES);
-                T::transpose(rows);
-                inverse_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
-                T::transpose(rows);
-                for (size_t row = 0; row < LANES; ++row)
-                    T::store(x + group + row * LANES, rows[row]);
-            }
-        }
+        if constexpr (LEAF_LEVELS > 0)
+            leaf_levels<true>(x, size, r, levels, tables, arithmetic);
         Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
         // The forward's pairs undone in reverse: a single level first where
         // the forward ended with one.
