@@ -16,7 +16,9 @@
 
 // GCC 12 warns that the unspecified upper lanes it passes to its own
 // shuffle and rounding builtins may be uninitialized; they are never read.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #if defined(__x86_64__)
 #include <immintrin.h>
