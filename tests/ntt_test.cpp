@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -195,4 +196,85 @@ TEST(NttMultiply, TheProductCheckCatchesAWrongCoefficient)
         ++wrong[limb];
         EXPECT_THROW(check_ntt_product(a, b, wrong), ExactnessViolation) << "limb " << limb;
     }
+}
+
+namespace {
+
+// x mod 2^(64 n) - 1 for x of any length, in [0, 2^(64 n) - 1): its pieces
+// of n limbs added with the carry wrapped around, all ones made 0.
+Limbs wrapped(const Limbs& x, size_t n)
+{
+    Limbs result(n, 0);
+    for (size_t start = 0; start < x.size(); start += n) {
+        unsigned __int128 carry = 0;
+        for (size_t i = 0; i < n; ++i) {
+            carry += static_cast<unsigned __int128>(result[i]) + (start + i < x.size() ? x[start + i] : 0);
+            result[i] = static_cast<uint64_t>(carry);
+            carry >>= 64;
+        }
+        for (size_t i = 0; carry != 0; ++i) {
+            carry += result[i];
+            result[i] = static_cast<uint64_t>(carry);
+            carry >>= 64;
+        }
+    }
+    if (std::all_of(result.begin(), result.end(), [](uint64_t limb) { return limb == ~uint64_t{0}; }))
+        std::fill(result.begin(), result.end(), 0);
+    return result;
+}
+
+}  // namespace
+
+TEST(NttMultiply, WrappedProductsAreTheProductModuloTwoToTheLengthMinusOne)
+{
+    std::mt19937_64 random(7);
+    // The wrapped lengths at and either side of their steps, operands
+    // filling them, shorter, of all one bits and squared, on every path and
+    // thread count.
+    EXPECT_EQ(ntt_wrapped_limbs(1), ntt_wrapped_limbs(ntt_wrapped_limbs(1)));
+    for (const size_t wanted : {size_t{1}, size_t{64}, size_t{65}, size_t{192}, size_t{193}, size_t{3000}, size_t{12289}}) {
+        const size_t n = ntt_wrapped_limbs(wanted);
+        ASSERT_GE(n, wanted);
+        ASSERT_EQ(ntt_wrapped_limbs(n), n);
+        const std::vector<std::pair<Limbs, Limbs>> operands = {
+            {random_limbs(random, n), random_limbs(random, n)},
+            {random_limbs(random, n), random_limbs(random, 1 + random() % n)},
+            {Limbs(n, ~uint64_t{0}), Limbs(n, ~uint64_t{0})},
+            {Limbs(n, ~uint64_t{0}), Limbs(n - 1, ~uint64_t{0})},
+        };
+        for (const auto& [a, b] : operands) {
+            const Limbs expected = wrapped(plain_product(a, b), n);
+            for (VectorIsa isa : paths_here()) {
+                for (int32_t threads : {1, 2}) {
+                    ForkJoinPool pool(threads);
+                    NttOptions options;
+                    options.isa = isa;
+                    options.pool = &pool;
+                    Limbs product(n, 5);
+                    ntt_multiply_wrapped(a, b, product, options);
+                    EXPECT_EQ(product, expected) << n << " limbs, " << b.size() << " in b, on "
+                                                 << vector_isa_name(isa) << ", " << threads << " threads";
+                }
+            }
+            Limbs square(n, 5);
+            ntt_multiply_wrapped(a, a, square);
+            EXPECT_EQ(square, wrapped(plain_product(a, a), n)) << n << " limbs squared";
+        }
+    }
+}
+
+TEST(NttMultiply, WrappedProductsPastTheLengthWhereCoefficientsNarrow)
+{
+    // From transform length 2^21 a cyclic coefficient of 64-bit pieces
+    // would pass the primes' product: 63-bit pieces, 63 limbs for every 64
+    // coefficients. Against the whole product, itself checked against the
+    // plain one elsewhere.
+    std::mt19937_64 random(8);
+    const size_t n = ntt_wrapped_limbs(1572865);
+    EXPECT_EQ(n, 63 * (size_t{1} << 21) / 64);
+    const Limbs a = random_limbs(random, n), b = random_limbs(random, n - 5);
+    Limbs whole(a.size() + b.size()), product(n, 5);
+    ntt_multiply(a, b, whole);
+    ntt_multiply_wrapped(a, b, product);
+    EXPECT_EQ(product, wrapped(whole, n));
 }

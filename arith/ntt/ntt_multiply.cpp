@@ -117,6 +117,81 @@ void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std:
     check_ntt_product(a, b, product);
 }
 
+namespace {
+
+// A wrapped product of transform length L takes coefficients of the most
+// bits b <= 64 that keep its convolution exact: a cyclic coefficient is a
+// sum of L products below 2^(2b), so coefficients_fit(b, L) suffices. Every
+// length is a multiple of 64, so b L bits are whole limbs, n = b L / 64, and
+// the coefficients' sum, sum c_k 2^(b k), is a * b mod 2^(64 n) - 1 up to
+// multiples of it, since 2^(64 n) = 1 there. n grows with L (b falls by one
+// bit where L doubles at most), so the least n that holds at_least limbs
+// comes from the least L.
+struct WrappedPlan {
+    int bits;
+    size_t length;
+    size_t limbs;
+};
+
+WrappedPlan wrapped_plan(size_t at_least)
+{
+    for (size_t length = transform_length(1);; length = transform_length(length + 1)) {
+        require_bound(length <= (size_t{3} << MAX_TWO_POWER) && length % 64 == 0,
+                      "wrapped product within the primes' roots, of whole limbs");
+        int bits = 64;
+        while (!coefficients_fit(bits, length))
+            --bits;
+        const size_t limbs = static_cast<size_t>(bits) * length / 64;
+        if (limbs >= at_least)
+            return {bits, length, limbs};
+    }
+}
+
+}  // namespace
+
+size_t ntt_wrapped_limbs(size_t at_least)
+{
+    return wrapped_plan(at_least).limbs;
+}
+
+void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                          const NttOptions& options)
+{
+    const size_t n = product.size();
+    const WrappedPlan plan = wrapped_plan(n);
+    require_bound(plan.limbs == n && a.size() <= n && b.size() <= n,
+                  "wrapped product of operands within a transform length's limbs");
+    const bool squaring = a.data() == b.data() && a.size() == b.size();
+    // The coefficients' sum reaches past 2^(64 n) by less than the top
+    // coefficient's excess over b bits, b + bit_width(L) < 128 bits: three
+    // more limbs hold it.
+    BlockArray<uint64_t> sum(n + 3);
+    if (a.empty() || b.empty())
+        std::fill(sum.data(), sum.data() + n + 3, 0);
+    else
+        product_kernel(options.isa)(a, squaring ? std::span<const uint64_t>() : b,
+                                    std::span<uint64_t>(sum.data(), n + 3), plan.bits, plan.length, options.pool);
+    // sum mod 2^(64 n) - 1: the high limbs added to the low ones, and a carry
+    // out of the top added back at the bottom (it cannot carry out again:
+    // the low limbs are then below the carry's size).
+    unsigned __int128 carry = 0;
+    for (size_t i = 0; i < n; ++i) {
+        carry += static_cast<unsigned __int128>(sum[i]) + (i < 3 ? sum[n + i] : 0);
+        product[i] = static_cast<uint64_t>(carry);
+        carry >>= 64;
+    }
+    for (size_t i = 0; carry != 0; ++i) {
+        require_bound(i < n, "wrapped product's carry absorbed");
+        carry += product[i];
+        product[i] = static_cast<uint64_t>(carry);
+        carry >>= 64;
+    }
+    // 2^(64 n) - 1, all one bits, stands for 0.
+    if (std::all_of(product.begin(), product.end(), [](uint64_t limb) { return limb == ~uint64_t{0}; }))
+        std::fill(product.begin(), product.end(), 0);
+    check_ntt_product(a, b, product);
+}
+
 void check_ntt_product(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<const uint64_t> product)
 {
     require_bound(same_mod_word(residue_mod_word(product), multiply_mod_word(residue_mod_word(a), residue_mod_word(b))),

@@ -31,6 +31,18 @@ struct NttOptions {
 void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                   const NttOptions& options = {});
 
+// The least limb count n >= at_least (at_least >= 1) that ntt_multiply_wrapped
+// takes: 64 n bits are a transform length's worth of coefficients.
+size_t ntt_wrapped_limbs(size_t at_least);
+
+// product <- a * b mod 2^(64 n) - 1 for n = product.size(), a count from
+// ntt_wrapped_limbs, and operands of at most n limbs each: one cyclic
+// convolution of the length that holds n limbs, half the length that the
+// whole product needs. The result lies in [0, 2^(64 n) - 1), and is checked
+// against the operands modulo 2^64 - 1 as every product is.
+void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                          const NttOptions& options = {});
+
 // Throws ExactnessViolation unless product = a * b mod 2^64 - 1: the check
 // every ntt_multiply makes of its product.
 void check_ntt_product(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<const uint64_t> product);

@@ -105,6 +105,50 @@ void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, For
     mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
 }
 
+size_t wrapped_product_limbs(size_t at_least)
+{
+    return ntt_wrapped_limbs(at_least);
+}
+
+void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger& b, size_t limbs, ForkJoinPool* pool)
+{
+    require_bound(a.sign() >= 0 && b.sign() >= 0 && mpz_size(a) <= limbs && mpz_size(b) <= limbs && &product != &a &&
+                      &product != &b,
+                  "wrapped product of non-negative operands within its limbs");
+    const std::span<const uint64_t> a_span(mpz_limbs_read(a), mpz_size(a));
+    const std::span<const uint64_t> b_span =
+        &a == &b ? a_span : std::span<const uint64_t>(mpz_limbs_read(b), mpz_size(b));
+    uint64_t* const out = mpz_limbs_write(product, static_cast<mp_size_t>(limbs));
+    NttOptions options;
+    options.pool = pool;
+    try {
+        ntt_multiply_wrapped(a_span, b_span, std::span<uint64_t>(out, limbs), options);
+    } catch (const std::bad_alloc&) {
+        // As in multiply: GMP's whole product, reduced.
+        mpz_mul(product, a, b);
+        reduce_wrapped(product, product, limbs);
+        return;
+    }
+    mpz_limbs_finish(product, static_cast<mp_size_t>(limbs));
+}
+
+void reduce_wrapped(BigInteger& target, const BigInteger& source, size_t limbs)
+{
+    require_bound(source.sign() >= 0 && limbs >= 1, "wrapped reduction of a non-negative number");
+    const int64_t bits = 64 * static_cast<int64_t>(limbs);
+    if (&target != &source)
+        mpz_set(target, source);
+    BigInteger high;
+    while (mpz_size(target) > limbs) {
+        shift_right(high, target, bits);
+        low_bits(target, target, bits);
+        mpz_add(target, target, high);
+    }
+    const mp_limb_t* const low = mpz_limbs_read(target);
+    if (mpz_size(target) == limbs && std::all_of(low, low + limbs, [](mp_limb_t limb) { return limb == ~mp_limb_t{0}; }))
+        target.assign(0);
+}
+
 void BigInteger::assign(uint64_t small)
 {
     if constexpr (LONG_HOLDS_64_BITS)

@@ -16,9 +16,9 @@ constexpr int64_t CUT_GUARD_BITS = 8;
 // Newton's iteration beats GMP's division where the divisor and the
 // quotient both have this many times the transforms' crossover in limbs
 // (division_bench, 2n by n limbs on one thread, AVX-512 with its crossover
-// of 1,000 limbs: GMP / Newton 0.74 at 4,000 limbs, 0.91 at 8,000 and
-// 12,000, 1.23 at 16,000, 1.09 to 1.39 from 100,000 limbs, 1.3 to 1.9 on two
-// threads). Below it, and at the bottom of the iteration, GMP divides.
+// of 1,000 limbs: GMP / Newton 0.75 at 8,000 limbs, 1.22 at 16,000, 1.32 at
+// 100,000, 1.88 at 1,000,000; on two threads 1.76 and 2.58 at the last
+// two). Below it, and at the bottom of the iteration, GMP divides.
 constexpr size_t NEWTON_FROM_CROSSOVERS = 16;
 
 size_t newton_from_limbs()
@@ -34,6 +34,31 @@ BigInteger power_of_two(int64_t exponent)
     BigInteger power(1);
     shift_left(power, power, exponent);
     return power;
+}
+
+// 2^(64 limbs) - 1, the modulus of a wrapped product.
+BigInteger wrapped_modulus(size_t limbs)
+{
+    BigInteger modulus = power_of_two(64 * static_cast<int64_t>(limbs));
+    mpz_sub_ui(modulus, modulus, 1);
+    return modulus;
+}
+
+// value <- the representative of value mod M = 2^N - 1 in
+// (-2^(N-1), 2^(N-1)), for value in (-M, M).
+void nearest_representative(BigInteger& value, const BigInteger& modulus)
+{
+    if (value.sign() < 0)
+        mpz_add(value, value, modulus);
+    if (value.bits() >= modulus.bits())
+        mpz_sub(value, value, modulus);
+}
+
+// The low 64 bits of value in two's complement.
+uint64_t low_limb(const BigInteger& value)
+{
+    const uint64_t magnitude = mpz_getlimbn(value, 0);
+    return value.sign() < 0 ? uint64_t{0} - magnitude : magnitude;
 }
 
 bool is_power_of_two(const BigInteger& value)
@@ -91,11 +116,22 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
     const int64_t h = (p + 1) / 2 + 3;
     BigInteger lower;
     approximate_reciprocal(lower, d, h, pool);
+    // E modulo M = 2^N - 1, N = 64 n >= p + g + 4, by the wrapped product
+    // (half the transform length of the whole one): |E| < 2^(p+g+2) < M / 4,
+    // so E is the representative of its residue nearest 0.
+    const size_t limbs = wrapped_product_limbs(static_cast<size_t>((p + g + 4 + 63) / 64));
+    const BigInteger modulus = wrapped_modulus(limbs);
+    const uint64_t product_low = mpz_getlimbn(cut, 0) * mpz_getlimbn(lower, 0);
     BigInteger error;
-    multiply(error, cut, lower, pool);
+    multiply_wrapped(error, cut, lower, limbs, pool);
     cut.release();
-    mpz_sub(error, power_of_two(p + g + h), error);
-    require_bound(error.bits() <= p + g + 2, "Newton step's residual below 2^(p+g+2)");
+    mpz_sub(error, power_of_two((p + g + h) % (64 * static_cast<int64_t>(limbs))), error);
+    nearest_representative(error, modulus);
+    // Checked: the bound, and E = -cut lower mod 2^64 (2^(p+g+h) is 0 there),
+    // so that E is 2^(p+g+h) - cut lower itself unless that is off by a
+    // multiple of 2^64 M.
+    require_bound(error.bits() <= p + g + 2 && low_limb(error) + product_low == 0,
+                  "Newton step's residual below 2^(p+g+2)");
     shift_right(error, error, h + g - 3);
     multiply(error, lower, error, pool);
     shift_right(error, error, h + 3);
@@ -111,10 +147,10 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
 //   + 2 A / 2^(p+b)         < 2^(qb-p)                      = 1/8,
 // so Q0 = floor(A' x / 2^(p+4)) is floor(q) - 1, floor(q) or floor(q) + 1
 // and the remainder R = A - Q0 divisor lies in [-divisor, 2 divisor). R is
-// found from the low w = b + 2 bits of A and of P = Q0 divisor, and the
-// high parts' difference H = floor(A / 2^w) - floor(P / 2^w) must be -1, 0
-// or 1 (R = H 2^w + (A mod 2^w) - (P mod 2^w)); both are checked, so that a
-// quotient off by more than one stops the run instead of being mended wrong.
+// found modulo 2^N - 1 by a product of half the length of Q0 divisor, and
+// checked modulo 2^64 and by one correction bringing it into [0, divisor):
+// a quotient off by more than one stops the run instead of being mended
+// wrong.
 void newton_quotient(BigInteger& quotient, const BigInteger& numerator, int64_t shift, const BigInteger& divisor,
                      ForkJoinPool* pool)
 {
@@ -140,25 +176,26 @@ void newton_quotient(BigInteger& quotient, const BigInteger& numerator, int64_t 
     }
     reciprocal.release();
 
-    BigInteger product;
-    multiply(product, quotient, divisor, pool);
-    const int64_t w = b + 2;
-    BigInteger high, product_high;
-    shift_by(high, numerator, shift - w);
-    shift_right(product_high, product, w);
-    mpz_sub(high, high, product_high);
-    product_high.release();
-    require_bound(mpz_cmpabs_ui(high, 1) <= 0, "Newton quotient within one of the floor");
-    BigInteger remainder;
-    if (shift < w) {
-        low_bits(remainder, numerator, w - shift);
-        shift_left(remainder, remainder, shift);
-    }
-    low_bits(product, product, w);
+    // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R
+    // lies in [-divisor, 2 divisor), within M / 2 either side of 0.
+    const size_t limbs = wrapped_product_limbs(static_cast<size_t>((b + 3 + 63) / 64));
+    const BigInteger modulus = wrapped_modulus(limbs);
+    BigInteger remainder, reduced, product;
+    reduce_wrapped(remainder, numerator, limbs);
+    shift_left(remainder, remainder, shift % (64 * static_cast<int64_t>(limbs)));
+    reduce_wrapped(remainder, remainder, limbs);
+    reduce_wrapped(reduced, quotient, limbs);
+    multiply_wrapped(product, reduced, divisor, limbs, pool);
+    reduced.release();
     mpz_sub(remainder, remainder, product);
     product.release();
-    shift_left(high, high, w);
-    mpz_add(remainder, remainder, high);
+    nearest_representative(remainder, modulus);
+    // Checked: R = A - Q0 divisor mod 2^64 as well, so that R is the
+    // remainder itself unless that is off by a multiple of 2^64 M; and below,
+    // R brought into [0, divisor) by one correction at most.
+    const uint64_t dividend_low = shift >= 64 ? 0 : mpz_getlimbn(numerator, 0) << shift;
+    require_bound(dividend_low - mpz_getlimbn(quotient, 0) * mpz_getlimbn(divisor, 0) == low_limb(remainder),
+                  "Newton quotient's remainder agrees mod 2^64");
     if (remainder.sign() < 0) {
         mpz_sub_ui(quotient, quotient, 1);
         mpz_add(remainder, remainder, divisor);

@@ -626,7 +626,10 @@ struct TransformKernel {
     {
         const bool square = b.empty();
         const size_t a_count = coefficient_count(a.size(), bits);
-        const size_t count = a_count + (square ? a_count : coefficient_count(b.size(), bits)) - 1;
+        // A convolution longer than the transform wraps around it: a
+        // product modulo 2^(bits length) - 1 (ntt_multiply_wrapped).
+        const size_t count =
+            std::min(length, a_count + (square ? a_count : coefficient_count(b.size(), bits)) - 1);
         // Padded to whole registers for the vector loops below.
         const size_t padded = (count + LANES - 1) / LANES * LANES;
         BlockArray<Value> x(length), y(square ? 0 : length), r0(padded), y1(padded);
