@@ -41,7 +41,8 @@ size_t coefficient_count(size_t limb_count, int bits)
     return (64 * limb_count + static_cast<size_t>(bits) - 1) / static_cast<size_t>(bits);
 }
 
-CoefficientCarrier::CoefficientCarrier(std::span<uint64_t> product, int bits) : product_(product), bits_(bits)
+CoefficientCarrier::CoefficientCarrier(std::span<uint64_t> product, int bits, Mode mode)
+    : product_(product), bits_(bits), mode_(mode)
 {
     require_bound(bits >= 1 && bits <= 64, "coefficients of 1 to 64 bits");
 }
@@ -71,6 +72,19 @@ void CoefficientCarrier::add_wide(const uint64_t (&x)[3])
 
 void CoefficientCarrier::emit()
 {
+    if (mode_ == Mode::accumulate && written_limbs_ < product_.size()) {
+        // The limb already there joins the carried value, which stays below
+        // 2^256: the total fits the product.
+        unsigned __int128 sum = static_cast<unsigned __int128>(carry_[0]) + product_[written_limbs_];
+        carry_[0] = static_cast<uint64_t>(sum);
+        sum >>= 64;
+        for (int word = 1; word < 4; ++word) {
+            sum += carry_[word];
+            carry_[word] = static_cast<uint64_t>(sum);
+            sum >>= 64;
+        }
+        require_bound(sum == 0, "carried value within four words");
+    }
     // A product of n_a + n_b limbs holds a * b whole: a bit past it would
     // show a wrong coefficient.
     if (written_limbs_ < product_.size())

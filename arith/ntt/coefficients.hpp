@@ -54,11 +54,14 @@ uint64_t garner_y1(uint64_t r0, uint64_t r1);
 uint64_t garner_y2(uint64_t r0, uint64_t y1, uint64_t r2);
 
 // product <- sum over k of x_k 2^(b k), x_k = r0 + p0 (y1 + p1 y2) given
-// digit by digit, for a sum that fits product. Each limb is written once, in
-// order; the limbs past the sum are set to 0.
+// digit by digit, for a sum that fits product (Mode::write), or
+// product <- product + that sum, for a total that fits (Mode::accumulate).
+// Each limb is written once, in order; written, the limbs past the sum are
+// set to 0.
 class CoefficientCarrier {
 public:
-    CoefficientCarrier(std::span<uint64_t> product, int bits);
+    enum class Mode { write, accumulate };
+    CoefficientCarrier(std::span<uint64_t> product, int bits, Mode mode = Mode::write);
     // Adds the next coefficient, b bits above the last.
     void add(uint64_t r0, uint64_t y1, uint64_t y2)
     {
@@ -71,7 +74,9 @@ public:
         if (bits_ == 64 && written_limbs_ < product_.size()) {
             // Each coefficient starts a limb above the last: add it to the
             // carried 192 bits and write their low limb.
-            const unsigned __int128 word0 = static_cast<unsigned __int128>(carry_[0]) + static_cast<uint64_t>(low);
+            const uint64_t existing = mode_ == Mode::accumulate ? product_[written_limbs_] : 0;
+            const unsigned __int128 word0 =
+                static_cast<unsigned __int128>(carry_[0]) + static_cast<uint64_t>(low) + existing;
             const unsigned __int128 word1 =
                 static_cast<unsigned __int128>(carry_[1]) + static_cast<uint64_t>(high) + static_cast<uint64_t>(word0 >> 64);
             product_[written_limbs_++] = static_cast<uint64_t>(word0);
@@ -93,6 +98,7 @@ private:
 
     std::span<uint64_t> product_;
     int bits_;
+    Mode mode_;
     size_t next_coefficient_bit_ = 0;  // where the next coefficient starts
     size_t written_limbs_ = 0;
     uint64_t carry_[4] = {0, 0, 0, 0};  // what is added but not yet written, from limb written_limbs_

@@ -95,7 +95,7 @@ int64_t splitting_error_bound()
 
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
-    // The run's peak beyond total, all of the process counted: at most 7.2
+    // The run's peak beyond total, all of the process counted: at most 6.8
     // bytes a digit at ten million digits (the most of five runs) and 6.5 at
     // a hundred million (/usr/bin/time -v), the most of it the scratch of the
     // divisions and of the products of the top merges, and a fixed part that

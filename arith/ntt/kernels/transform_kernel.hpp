@@ -617,10 +617,14 @@ struct TransformKernel {
     }
 
     // product <- a * b (b empty: a squared) with coefficients of `bits`
-    // bits and transforms of `length`. The residues mod p0 are kept as they
-    // are, those mod p1 and p2 turned into Garner's y1 and y2
-    // (coefficients.hpp) as they come, and the three carried into the
-    // product.
+    // bits and transforms of `length`. With x_i = r0 + p0 (y1 + p1 y2) in
+    // Garner's form (coefficients.hpp), the product is S1 + p0 p1 S2 for
+    // S1 = sum (r0 + p0 y1) 2^(bits i) and S2 = sum y2 2^(bits i), both
+    // non-negative. S1 is carried into the product as soon as the second
+    // prime's residues give y1, and r0 and y1 give way to
+    // t = r0 + p0 y1 mod p2, all that y2 = (r2 - t) / (p0 p1) mod p2 needs;
+    // p0 p1 S2 is then added into the product. So the scratch beside the
+    // two transforms is one array of residues, not two.
     KERNEL_TARGET static void multiply(std::span<const uint64_t> a, std::span<const uint64_t> b,
                                        std::span<uint64_t> product, int bits, size_t length, ForkJoinPool* pool)
     {
@@ -632,44 +636,57 @@ struct TransformKernel {
             std::min(length, a_count + (square ? a_count : coefficient_count(b.size(), bits)) - 1);
         // Padded to whole registers for the vector loops below.
         const size_t padded = (count + LANES - 1) / LANES * LANES;
-        BlockArray<Value> x(length), y(square ? 0 : length), r0(padded), y1(padded);
+        BlockArray<Value> x(length), y(square ? 0 : length), kept(padded);
         const GarnerConstants& constants = garner_constants();
+        const Vector zero = T::broadcast(T::from_residue(0));
 
         convolve(0, a, b, bits, x.data(), y.data(), length, pool);
-        std::copy(x.data(), x.data() + padded, r0.data());
+        std::copy(x.data(), x.data() + padded, kept.data());  // r0
 
         convolve(1, a, b, bits, x.data(), y.data(), length, pool);
         {
+            // y1 = (r1 - r0) / p0 mod p1 into x.
             const Modulus m1(TRANSFORM_PRIMES[1].p);
             const Arithmetic arithmetic(m1);
             const Factor c01 = T::factor(constants.p0_inverse_mod_p1, arithmetic);
-            const Vector zero = T::broadcast(T::from_residue(0));
             for (size_t i = 0; i < padded; i += LANES) {
-                const Vector r0_mod_p1 = T::add(T::load(r0.data() + i), zero, arithmetic);  // below 2 p1
-                T::store(y1.data() + i,
+                const Vector r0_mod_p1 = T::add(T::load(kept.data() + i), zero, arithmetic);  // r0 < p0 < 2 p1
+                T::store(x.data() + i,
                          T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p1, arithmetic), c01, arithmetic));
+            }
+        }
+        {
+            CoefficientCarrier carrier(product, bits, CoefficientCarrier::Mode::write);
+            for (size_t i = 0; i < count; ++i)
+                carrier.add(T::to_residue(kept[i]), T::to_residue(x[i]), 0);
+            carrier.finish();
+        }
+        {
+            // t = r0 + p0 y1 mod p2 into kept (r0 < p0 < 2 p2, y1 < p1 < 2 p2).
+            const Modulus m2(TRANSFORM_PRIMES[2].p);
+            const Arithmetic arithmetic(m2);
+            const Factor p0_mod_p2 = T::factor(TRANSFORM_PRIMES[0].p - TRANSFORM_PRIMES[2].p, arithmetic);
+            for (size_t i = 0; i < padded; i += LANES) {
+                const Vector r0_mod_p2 = T::add(T::load(kept.data() + i), zero, arithmetic);
+                const Vector y1_mod_p2 = T::add(T::load(x.data() + i), zero, arithmetic);
+                T::store(kept.data() + i, T::add(r0_mod_p2, T::multiply(y1_mod_p2, p0_mod_p2, arithmetic), arithmetic));
             }
         }
 
         convolve(2, a, b, bits, x.data(), y.data(), length, pool);
         {
+            // y2 = (r2 - t) / (p0 p1) mod p2 into x.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
-            const Factor c02 = T::factor(constants.p0_inverse_mod_p2, arithmetic);
-            const Factor c12 = T::factor(constants.p1_inverse_mod_p2, arithmetic);
-            const Vector zero = T::broadcast(T::from_residue(0));
-            for (size_t i = 0; i < padded; i += LANES) {
-                const Vector r0_mod_p2 = T::add(T::load(r0.data() + i), zero, arithmetic);
-                const Vector y1_mod_p2 = T::add(T::load(y1.data() + i), zero, arithmetic);
-                const Vector quotient =
-                    T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p2, arithmetic), c02, arithmetic);
-                T::store(x.data() + i, T::multiply(T::subtract(quotient, y1_mod_p2, arithmetic), c12, arithmetic));
-            }
+            const Factor c012 = T::factor(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), arithmetic);
+            for (size_t i = 0; i < padded; i += LANES)
+                T::store(x.data() + i,
+                         T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i), arithmetic), c012,
+                                     arithmetic));
         }
-
-        CoefficientCarrier carrier(product, bits);
+        CoefficientCarrier carrier(product, bits, CoefficientCarrier::Mode::accumulate);
         for (size_t i = 0; i < count; ++i)
-            carrier.add(T::to_residue(r0[i]), T::to_residue(y1[i]), T::to_residue(x[i]));
+            carrier.add(0, 0, T::to_residue(x[i]));
         carrier.finish();
     }
 };
