@@ -211,10 +211,13 @@ struct TransformKernel {
     // The constants are copied into locals: reached through a reference,
     // the compiler would load them again after every store, which might
     // have changed them for all it knows.
-    KERNEL_TARGET static void forward_block(Value* x, size_t len, const Factor s, const Arithmetic& constants)
+    // The first pairs (len unless given) of the block's pairs (x_j, x_(j+len)).
+    KERNEL_TARGET static void forward_block(Value* x, size_t len, const Factor s, const Arithmetic& constants,
+                                            size_t pairs = SIZE_MAX)
     {
         const Arithmetic arithmetic = constants;
-        for (size_t j = 0; j < len; j += LANES) {
+        const size_t end = std::min(len, pairs);
+        for (size_t j = 0; j < end; j += LANES) {
             const Vector a = T::load(x + j);
             const Vector t = T::multiply(T::load(x + j + len), s, arithmetic);
             T::store(x + j, T::add(a, t, arithmetic));
@@ -222,10 +225,12 @@ struct TransformKernel {
         }
     }
 
-    KERNEL_TARGET static void inverse_block(Value* x, size_t len, const Factor s_inverse, const Arithmetic& constants)
+    KERNEL_TARGET static void inverse_block(Value* x, size_t len, const Factor s_inverse, const Arithmetic& constants,
+                                            size_t pairs = SIZE_MAX)
     {
         const Arithmetic arithmetic = constants;
-        for (size_t j = 0; j < len; j += LANES) {
+        const size_t end = std::min(len, pairs);
+        for (size_t j = 0; j < end; j += LANES) {
             const Vector u = T::load(x + j);
             const Vector v = T::load(x + j + len);
             T::store(x + j, T::add(u, v, arithmetic));
@@ -448,6 +453,20 @@ struct TransformKernel {
 
     // ---- the tree above the cached blocks
 
+    // work(from, to) over [0, count), in two halves side by side where the
+    // pool has a thread and the pass covers at least FORK_BLOCK values;
+    // count is a multiple of LANES, and so is each half.
+    template <class Work>
+    KERNEL_TARGET static void in_two(ForkJoinPool* pool, size_t values, size_t count, Work&& work)
+    {
+        if (pool == nullptr || values < FORK_BLOCK) {
+            work(size_t{0}, count);
+            return;
+        }
+        const size_t half = count / 2 / LANES * LANES;
+        pool->fork_join([&]() KERNEL_TARGET { work(size_t{0}, half); }, [&]() KERNEL_TARGET { work(half, count); });
+    }
+
     // The block of size values at x is block `index` of its level.
     KERNEL_TARGET static void forward_tree(Value* x, size_t size, size_t index, const Plan& plan, const Modulus& m,
                                            const Arithmetic& arithmetic, ForkJoinPool* pool)
@@ -460,7 +479,8 @@ struct TransformKernel {
             return;
         }
         const size_t len = size / 2;
-        forward_block(x, len, T::factor(plan.top[index], arithmetic), arithmetic);
+        const Factor s = T::factor(plan.top[index], arithmetic);
+        in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET { forward_block(x + from, len, s, arithmetic, to - from); });
         if (pool != nullptr && size >= FORK_BLOCK) {
             pool->fork_join([&] { forward_tree(x, len, 2 * index, plan, m, arithmetic, pool); },
                             [&] { forward_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool); });
@@ -488,7 +508,9 @@ struct TransformKernel {
             inverse_tree(x, len, 2 * index, plan, m, arithmetic, pool);
             inverse_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool);
         }
-        inverse_block(x, len, T::factor(plan.top_inverse[index], arithmetic), arithmetic);
+        const Factor s_inverse = T::factor(plan.top_inverse[index], arithmetic);
+        in_two(pool, size, len,
+               [&](size_t from, size_t to) KERNEL_TARGET { inverse_block(x + from, len, s_inverse, arithmetic, to - from); });
     }
 
     // ---- the radix-3 split of a length 3M
@@ -500,23 +522,31 @@ struct TransformKernel {
         Factor step;  // w^LANES
     };
 
-    KERNEL_TARGET static Twist start_twist(const Modulus& m, const Arithmetic& arithmetic, uint64_t w)
+    // The powers from w^from on.
+    KERNEL_TARGET static Twist start_twist(const Modulus& m, const Arithmetic& arithmetic, uint64_t w, size_t from)
     {
         Value first[LANES];
-        uint64_t power = 1;
+        uint64_t power = m.power(w, from);
         for (size_t lane = 0; lane < LANES; ++lane) {
             first[lane] = T::from_residue(power);
             power = m.multiply(power, w);
         }
-        return {T::load(first), T::factor(power, arithmetic)};
+        return {T::load(first), T::factor(m.power(w, LANES), arithmetic)};
     }
 
     KERNEL_TARGET static void forward_thirds(Value* x, size_t part, const Modulus& m, const Arithmetic& arithmetic,
-                                             uint64_t w)
+                                             uint64_t w, ForkJoinPool* pool)
+    {
+        in_two(pool, 3 * part, part,
+               [&](size_t from, size_t to) KERNEL_TARGET { forward_thirds_from(x, part, m, arithmetic, w, from, to); });
+    }
+
+    KERNEL_TARGET static void forward_thirds_from(Value* x, size_t part, const Modulus& m,
+                                                  const Arithmetic& arithmetic, uint64_t w, size_t from, size_t to)
     {
         const Factor d = T::factor(m.power(w, part), arithmetic);  // w_3
-        Twist twist = start_twist(m, arithmetic, w);
-        for (size_t j = 0; j < part; j += LANES) {
+        Twist twist = start_twist(m, arithmetic, w, from);
+        for (size_t j = from; j < to; j += LANES) {
             const Vector x0 = T::load(x + j), x1 = T::load(x + part + j), x2 = T::load(x + 2 * part + j);
             const Vector w1 = twist.powers;
             const Vector w2 = T::multiply_any(w1, w1, arithmetic);
@@ -533,11 +563,19 @@ struct TransformKernel {
     }
 
     KERNEL_TARGET static void inverse_thirds(Value* x, size_t part, const Modulus& m, const Arithmetic& arithmetic,
-                                             uint64_t w_inverse)
+                                             uint64_t w_inverse, ForkJoinPool* pool)
+    {
+        in_two(pool, 3 * part, part,
+               [&](size_t from, size_t to) KERNEL_TARGET { inverse_thirds_from(x, part, m, arithmetic, w_inverse, from, to); });
+    }
+
+    KERNEL_TARGET static void inverse_thirds_from(Value* x, size_t part, const Modulus& m,
+                                                  const Arithmetic& arithmetic, uint64_t w_inverse, size_t from,
+                                                  size_t to)
     {
         const Factor d_inverse = T::factor(m.power(w_inverse, part), arithmetic);
-        Twist twist = start_twist(m, arithmetic, w_inverse);
-        for (size_t j = 0; j < part; j += LANES) {
+        Twist twist = start_twist(m, arithmetic, w_inverse, from);
+        for (size_t j = from; j < to; j += LANES) {
             const Vector w1 = twist.powers;
             const Vector w2 = T::multiply_any(w1, w1, arithmetic);
             const Vector z0 = T::load(x + j);
@@ -582,7 +620,7 @@ struct TransformKernel {
                                         const Arithmetic& arithmetic, uint64_t w, ForkJoinPool* pool)
     {
         if (length != plan.length)
-            forward_thirds(values, plan.length, m, arithmetic, w);
+            forward_thirds(values, plan.length, m, arithmetic, w, pool);
         for (size_t third = 0; third < length / plan.length; ++third)
             forward_tree(values + third * plan.length, plan.length, 0, plan, m, arithmetic, pool);
     }
@@ -599,21 +637,31 @@ struct TransformKernel {
         const uint64_t w = root_of_unity(prime, length);
         const Plan plan = make_plan(index, m, part == length ? w : m.power(w, 3), part);
 
-        load_values(m, a, coefficient_count(a.size(), bits), bits, x, length);
-        transform(x, length, plan, m, arithmetic, w, pool);
-        if (y != nullptr) {
-            load_values(m, b, coefficient_count(b.size(), bits), bits, y, length);
-            transform(y, length, plan, m, arithmetic, w, pool);
+        // The two operands side by side where the pool has a thread.
+        const auto load_and_transform = [&](std::span<const uint64_t> limbs, Value* values) KERNEL_TARGET {
+            load_values(m, limbs, coefficient_count(limbs.size(), bits), bits, values, length);
+            transform(values, length, plan, m, arithmetic, w, pool);
+        };
+        if (y == nullptr)
+            load_and_transform(a, x);
+        else if (pool != nullptr && length >= FORK_BLOCK)
+            pool->fork_join([&]() KERNEL_TARGET { load_and_transform(a, x); },
+                            [&]() KERNEL_TARGET { load_and_transform(b, y); });
+        else {
+            load_and_transform(a, x);
+            load_and_transform(b, y);
         }
         const Value* other = y != nullptr ? y : x;
         const Factor length_inverse = T::factor(m.invert(length % m.p()), arithmetic);
-        for (size_t i = 0; i < length; i += LANES)
-            T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
-                                        length_inverse, arithmetic));
+        in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
+            for (size_t i = from; i < to; i += LANES)
+                T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
+                                            length_inverse, arithmetic));
+        });
         for (size_t third = 0; third < length / part; ++third)
             inverse_tree(x + third * part, part, 0, plan, m, arithmetic, pool);
         if (part != length)
-            inverse_thirds(x, part, m, arithmetic, m.invert(w));
+            inverse_thirds(x, part, m, arithmetic, m.invert(w), pool);
     }
 
     // product <- a * b (b empty: a squared) with coefficients of `bits`
@@ -649,11 +697,13 @@ struct TransformKernel {
             const Modulus m1(TRANSFORM_PRIMES[1].p);
             const Arithmetic arithmetic(m1);
             const Factor c01 = T::factor(constants.p0_inverse_mod_p1, arithmetic);
-            for (size_t i = 0; i < padded; i += LANES) {
-                const Vector r0_mod_p1 = T::add(T::load(kept.data() + i), zero, arithmetic);  // r0 < p0 < 2 p1
-                T::store(x.data() + i,
-                         T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p1, arithmetic), c01, arithmetic));
-            }
+            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES) {
+                    const Vector r0_mod_p1 = T::add(T::load(kept.data() + i), zero, arithmetic);  // r0 < p0 < 2 p1
+                    T::store(x.data() + i,
+                             T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p1, arithmetic), c01, arithmetic));
+                }
+            });
         }
         {
             CoefficientCarrier carrier(product, bits, CoefficientCarrier::Mode::write);
@@ -666,11 +716,14 @@ struct TransformKernel {
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
             const Factor p0_mod_p2 = T::factor(TRANSFORM_PRIMES[0].p - TRANSFORM_PRIMES[2].p, arithmetic);
-            for (size_t i = 0; i < padded; i += LANES) {
-                const Vector r0_mod_p2 = T::add(T::load(kept.data() + i), zero, arithmetic);
-                const Vector y1_mod_p2 = T::add(T::load(x.data() + i), zero, arithmetic);
-                T::store(kept.data() + i, T::add(r0_mod_p2, T::multiply(y1_mod_p2, p0_mod_p2, arithmetic), arithmetic));
-            }
+            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES) {
+                    const Vector r0_mod_p2 = T::add(T::load(kept.data() + i), zero, arithmetic);
+                    const Vector y1_mod_p2 = T::add(T::load(x.data() + i), zero, arithmetic);
+                    T::store(kept.data() + i,
+                             T::add(r0_mod_p2, T::multiply(y1_mod_p2, p0_mod_p2, arithmetic), arithmetic));
+                }
+            });
         }
 
         convolve(2, a, b, bits, x.data(), y.data(), length, pool);
@@ -679,10 +732,12 @@ struct TransformKernel {
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
             const Factor c012 = T::factor(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), arithmetic);
-            for (size_t i = 0; i < padded; i += LANES)
-                T::store(x.data() + i,
-                         T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i), arithmetic), c012,
-                                     arithmetic));
+            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES)
+                    T::store(x.data() + i, T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i),
+                                                                   arithmetic),
+                                                       c012, arithmetic));
+            });
         }
         CoefficientCarrier carrier(product, bits, CoefficientCarrier::Mode::accumulate);
         for (size_t i = 0; i < count; ++i)
