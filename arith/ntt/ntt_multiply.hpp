@@ -1,11 +1,12 @@
 // Exact products of non-negative integers by number-theoretic transforms:
 // the operands, arrays of 64-bit limbs least significant first (GMP's
-// layout), are cut into 48-bit coefficients, their cyclic convolution is
-// computed modulo three primes near 2^50 by transforms of length 2^k or
-// 3 * 2^k, and each coefficient of the product is rebuilt from its three
-// residues by the Chinese remainder theorem. Exact because every
-// coefficient of the convolution is below min(n_a, n_b) 2^96, far below the
-// primes' product (above 2^149.99), for any length this program meets.
+// layout), are cut into coefficients of b <= 64 bits, their cyclic
+// convolution is computed modulo three primes near 2^50 by transforms of
+// length 2^k or 3 * 2^k, and each coefficient of the product is rebuilt
+// from its three residues by the Chinese remainder theorem. Exact because
+// every coefficient of the convolution is below min(n_a, n_b) 2^(2b), and
+// the plan takes b with 2b + bit_width(n) <= 149, below the primes' product
+// (above 2^149.99).
 //
 // This header is all the rest of the library sees of the subsystem; it
 // needs no GMP.
