@@ -103,3 +103,27 @@ void CoefficientCarrier::finish()
     while (written_limbs_ < product_.size() || carry_[0] != 0 || carry_[1] != 0 || carry_[2] != 0 || carry_[3] != 0)
         emit();
 }
+
+void CoefficientCarrier::finish_into(uint64_t (&rest)[4])
+{
+    while (written_limbs_ < product_.size())
+        emit();
+    std::copy(std::begin(carry_), std::end(carry_), std::begin(rest));
+}
+
+void add_words_at(std::span<uint64_t> limbs, size_t at, const uint64_t (&words)[4])
+{
+    unsigned __int128 carry = 0;
+    for (size_t word = 0; word < 4 || carry != 0; ++word) {
+        const uint64_t addend = word < 4 ? words[word] : 0;
+        if (at + word >= limbs.size()) {
+            require_bound(carry == 0 && std::all_of(words + std::min<size_t>(word, 4), words + 4,
+                                                    [](uint64_t w) { return w == 0; }),
+                          "product within its limbs");
+            return;
+        }
+        carry += static_cast<unsigned __int128>(limbs[at + word]) + addend;
+        limbs[at + word] = static_cast<uint64_t>(carry);
+        carry >>= 64;
+    }
+}

@@ -91,6 +91,10 @@ public:
     }
     // Writes what is still carried and zeros the rest of the product.
     void finish();
+    // Writes the product's limbs and gives what is carried past them, the
+    // sum's part from limb product.size() on, for a sum whose part below
+    // that is all this product holds.
+    void finish_into(uint64_t (&rest)[4]);
 
 private:
     void add_wide(const uint64_t (&x)[3]);
@@ -103,3 +107,7 @@ private:
     size_t written_limbs_ = 0;
     uint64_t carry_[4] = {0, 0, 0, 0};  // what is added but not yet written, from limb written_limbs_
 };
+
+// limbs <- limbs + words 2^(64 at), the four words with their carry, for a
+// sum that fits limbs.
+void add_words_at(std::span<uint64_t> limbs, size_t at, const uint64_t (&words)[4]);

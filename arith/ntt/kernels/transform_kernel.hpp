@@ -705,12 +705,10 @@ struct TransformKernel {
                 }
             });
         }
-        {
-            CoefficientCarrier carrier(product, bits, CoefficientCarrier::Mode::write);
-            for (size_t i = 0; i < count; ++i)
-                carrier.add(T::to_residue(kept[i]), T::to_residue(x[i]), 0);
-            carrier.finish();
-        }
+        carry_into(product, bits, count, CoefficientCarrier::Mode::write, pool,
+                   [&](CoefficientCarrier& carrier, size_t i) KERNEL_TARGET {
+                       carrier.add(T::to_residue(kept[i]), T::to_residue(x[i]), 0);
+                   });
         {
             // t = r0 + p0 y1 mod p2 into kept (r0 < p0 < 2 p2, y1 < p1 < 2 p2).
             const Modulus m2(TRANSFORM_PRIMES[2].p);
@@ -739,10 +737,45 @@ struct TransformKernel {
                                                        c012, arithmetic));
             });
         }
-        CoefficientCarrier carrier(product, bits, CoefficientCarrier::Mode::accumulate);
-        for (size_t i = 0; i < count; ++i)
-            carrier.add(0, 0, T::to_residue(x[i]));
-        carrier.finish();
+        carry_into(product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
+                   [&](CoefficientCarrier& carrier, size_t i) KERNEL_TARGET {
+                       carrier.add(0, 0, T::to_residue(x[i]));
+                   });
+    }
+
+    // A carrier's pass over coefficients [0, count), add(carrier, i) giving
+    // coefficient i, in two halves side by side where the pool has a thread.
+    // The halves meet at a multiple of 64 coefficients, which starts on a
+    // whole limb for any bits; what the low half carries past that limb is
+    // added in last.
+    template <class Add>
+    KERNEL_TARGET static void carry_into(std::span<uint64_t> product, int bits, size_t count,
+                                         CoefficientCarrier::Mode mode, ForkJoinPool* pool, Add&& add)
+    {
+        const size_t split = count / 2 / 64 * 64;
+        if (pool == nullptr || count < FORK_BLOCK || split == 0) {
+            CoefficientCarrier carrier(product, bits, mode);
+            for (size_t i = 0; i < count; ++i)
+                add(carrier, i);
+            carrier.finish();
+            return;
+        }
+        const size_t split_limb = static_cast<size_t>(bits) * split / 64;
+        uint64_t rest[4] = {0, 0, 0, 0};
+        pool->fork_join(
+            [&]() KERNEL_TARGET {
+                CoefficientCarrier low(product.first(split_limb), bits, mode);
+                for (size_t i = 0; i < split; ++i)
+                    add(low, i);
+                low.finish_into(rest);
+            },
+            [&]() KERNEL_TARGET {
+                CoefficientCarrier high(product.subspan(split_limb), bits, mode);
+                for (size_t i = split; i < count; ++i)
+                    add(high, i);
+                high.finish();
+            });
+        add_words_at(product, split_limb, rest);
     }
 };
 
