@@ -182,6 +182,13 @@ TEST(NttMultiply, SquaresAndThreadCountsGiveTheSameProduct)
             EXPECT_EQ(fast_product(a, b, isa, &pool), alone) << threads << " threads on " << vector_isa_name(isa);
         }
     }
+    // All one bits, whose carries run across the limb where two threads'
+    // halves of the carrying meet.
+    const Limbs ones(20000, ~uint64_t{0});
+    const Limbs expected = plain_product(ones, ones);
+    ForkJoinPool pool(2);
+    for (VectorIsa isa : paths_here())
+        EXPECT_EQ(fast_product(ones, ones, isa, &pool), expected) << "ones on " << vector_isa_name(isa);
 }
 
 TEST(NttMultiply, TheProductCheckCatchesAWrongCoefficient)
