@@ -105,11 +105,6 @@ void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, For
     mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
 }
 
-size_t wrapped_product_limbs(size_t at_least)
-{
-    return ntt_wrapped_limbs(at_least);
-}
-
 void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger& b, size_t limbs, ForkJoinPool* pool)
 {
     require_bound(a.sign() >= 0 && b.sign() >= 0 && mpz_size(a) <= limbs && mpz_size(b) <= limbs && &product != &a &&

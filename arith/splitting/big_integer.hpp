@@ -48,7 +48,7 @@ private:
 void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool = nullptr);
 
 // product <- a * b mod 2^(64 limbs) - 1, in [0, 2^(64 limbs) - 1), for
-// 0 <= a, b < 2^(64 limbs) and limbs a count from wrapped_product_limbs, by
+// 0 <= a, b < 2^(64 limbs) and limbs a count from ntt_wrapped_limbs, by
 // one cyclic convolution of the transforms (the CPU's best path, the
 // portable one included), sharing them with the pool's threads if given.
 // product may not be a or b.
@@ -58,8 +58,6 @@ void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger
 // source >= 0: its pieces of 64 limbs bits added, since 2^(64 limbs) = 1
 // there. target may be source.
 void reduce_wrapped(BigInteger& target, const BigInteger& source, size_t limbs);
-// The least limb count from at_least on that multiply_wrapped takes.
-size_t wrapped_product_limbs(size_t at_least);
 
 // The smaller operand's limbs from which multiply uses the transforms on
 // this CPU; SIZE_MAX where it never does.

@@ -3,6 +3,7 @@
 #include "newton_division.hpp"
 
 #include "exactness.hpp"
+#include "ntt/ntt_multiply.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -34,6 +35,12 @@ BigInteger power_of_two(int64_t exponent)
     BigInteger power(1);
     shift_left(power, power, exponent);
     return power;
+}
+
+// The limbs of the least wrapped product that holds bits bits.
+size_t wrapped_limbs_for_bits(int64_t bits)
+{
+    return ntt_wrapped_limbs(static_cast<size_t>((bits + 63) / 64));
 }
 
 // 2^(64 limbs) - 1, the modulus of a wrapped product.
@@ -119,7 +126,7 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
     // E modulo M = 2^N - 1, N = 64 n >= p + g + 4, by the wrapped product
     // (half the transform length of the whole one): |E| < 2^(p+g+2) < M / 4,
     // so E is the representative of its residue nearest 0.
-    const size_t limbs = wrapped_product_limbs(static_cast<size_t>((p + g + 4 + 63) / 64));
+    const size_t limbs = wrapped_limbs_for_bits(p + g + 4);
     const BigInteger modulus = wrapped_modulus(limbs);
     const uint64_t product_low = mpz_getlimbn(cut, 0) * mpz_getlimbn(lower, 0);
     BigInteger error;
@@ -178,7 +185,7 @@ void newton_quotient(BigInteger& quotient, const BigInteger& numerator, int64_t 
 
     // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R
     // lies in [-divisor, 2 divisor), within M / 2 either side of 0.
-    const size_t limbs = wrapped_product_limbs(static_cast<size_t>((b + 3 + 63) / 64));
+    const size_t limbs = wrapped_limbs_for_bits(b + 3);
     const BigInteger modulus = wrapped_modulus(limbs);
     BigInteger remainder, reduced, product;
     reduce_wrapped(remainder, numerator, limbs);
