@@ -20,6 +20,11 @@
 #include <cstdio>
 #include <string>
 
+int64_t run_bytes_needed(int32_t limb_count)
+{
+    return pi_bytes_needed(limb_count) + RESULT_WRITE_BYTES;
+}
+
 int run_program()
 {
     install_interruption_handlers();
@@ -36,10 +41,14 @@ int run_program()
     // Told before anything is allocated: an allocation that fails late, or
     // memory that runs out while the run touches its pages, would cost the
     // minutes of work before it.
-    const int64_t bytes_needed = pi_bytes_needed(limb_count);
+    const int64_t bytes_needed = run_bytes_needed(limb_count);
     const int64_t bytes_available = available_memory_bytes();
     if (bytes_needed > bytes_available)
         throw OutOfMemory(MemoryUse::digit_arrays, bytes_needed, bytes_available);
+    // Likewise a result file that cannot be written, or whose digits would
+    // not fit on its disk. Until its commit, the reserved file is removed
+    // however the run ends, an interruption included.
+    FileReplacement result = reserve_result(limb_count);
 
     std::atomic<int64_t> work_done{0};
     PiOptions options;
@@ -53,7 +62,7 @@ int run_program()
     }();
     const int64_t end = milliseconds_since_start();
 
-    write_result(limb_count, pi.limbs.data());
+    write_result(result, limb_count, pi.limbs.data());
     std::printf("Computation time is : %9.2f seconds\nResult in %s file.\n", elapsed_seconds(start, end),
                 RESULT_FILE_NAME);
     std::fputs("\n\nPress any key to continue...", stdout);

@@ -2,6 +2,7 @@
 // file and the report.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 
 // The user's input cannot be used; what() says which values are accepted.
@@ -21,3 +22,7 @@ public:
 // status. Failures are thrown (InputError, OutOfMemory, FileError,
 // ReportError) for main to report.
 int run_program();
+
+// The most bytes a run over limb_count limbs holds at once, the computation
+// and the writing of its result counted: what the up-front check asks for.
+int64_t run_bytes_needed(int32_t limb_count);

@@ -3,6 +3,7 @@
 #include "pi_digits.hpp"
 #include "process.hpp"
 #include "reference_digits.hpp"
+#include "run_program.hpp"
 #include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,13 @@ TEST(EndToEnd, LinesHoldAHundredDigitsAtAndAroundFullLines)
     EXPECT_EQ(expected_result_file(4), "3.1415\n");
 }
 
+TEST(EndToEnd, TheResultIsWrittenInPiecesWithoutASeam)
+{
+    // The text goes out 15,000 groups (60,000 digits) at a time.
+    for (int accuracy : {59996, 60000, 60004, 119996, 120000, 120004})
+        expect_result(std::to_string(accuracy) + "\n\n", size_t(accuracy));
+}
+
 TEST(EndToEnd, InputIsReadLikeADecimalConversionWithTheDefaultWhenThereIsNoNumber)
 {
     expect_result("abc\n", 5000);
@@ -142,7 +150,7 @@ void expect_refused_for_memory(rlim_t address_space)
     });
     expect_failure(run, dir, "cannot allocate", {"Out.txt"});
     EXPECT_EQ(run.exit_status, 1);
-    const std::string needed = std::to_string(pi_bytes_needed(2147483647 / 4 + 1));
+    const std::string needed = std::to_string(run_bytes_needed(2147483647 / 4 + 1));
     std::smatch figures;
     ASSERT_TRUE(std::regex_match(run.errors, figures,
                                  std::regex("pi: cannot allocate " + needed +
@@ -174,47 +182,49 @@ TEST(EndToEnd, ADirectoryNamedOutTxtIsReportedAndLeftAlone)
     EXPECT_EQ(dir.read("Out.txt/inside"), "kept");
 }
 
-TEST(EndToEnd, AReadOnlyDirectoryIsReportedAndTheOldResultSurvives)
+TEST(EndToEnd, AReadOnlyDirectoryIsToldBeforeTheWorkAndTheOldResultSurvives)
 {
     // Root may write anywhere, so the program then runs as the unprivileged
-    // user 'nobody' for the permissions to bite.
+    // user 'nobody' for the permissions to bite. The temporary file is made
+    // before the computation, so twenty million digits are refused at once.
     if (geteuid() == 0 && !can_become_nobody())
         GTEST_SKIP() << "running as root and cannot switch to the user nobody (65534): read-only case not run";
     TempDir dir;
     dir.write("Out.txt", old_result);
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    const ProcessResult run = run_pi(dir.path(), "100\n", [] {
+    const ProcessResult run = run_pi(dir.path(), "20000000\n", [] {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(125);
     });
-    expect_failure(run, dir, "Permission denied", {"Out.txt"});
+    expect_failure(run, dir, "pi: cannot create a temporary file for Out.txt: Permission denied\n", {"Out.txt"});
     EXPECT_EQ(dir.read("Out.txt"), old_result);
 }
 
-TEST(EndToEnd, AFileSizeLimitMidWriteLeavesTheOldResultWhole)
+TEST(EndToEnd, AFileSizeLimitBelowTheDigitsIsToldBeforeTheWork)
 {
     TempDir dir;
     dir.write("Out.txt", old_result);
     const ProcessResult run = run_pi(dir.path(), "5000\n", [] {
-        std::signal(SIGXFSZ, SIG_IGN);  // fail the write with EFBIG instead of killing
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead of killing
         const rlimit two_kibibytes{2048, 2048};
         setrlimit(RLIMIT_FSIZE, &two_kibibytes);
     });
-    expect_failure(run, dir, "File too large", {"Out.txt"});
+    expect_failure(run, dir, "pi: cannot reserve 5053 bytes for Out.txt: File too large\n", {"Out.txt"});
     EXPECT_EQ(dir.read("Out.txt"), old_result);
 }
 
-TEST(EndToEnd, AFullDiskLeavesTheOldResultWhole)
+TEST(EndToEnd, ADiskTooSmallForTheDigitsIsToldBeforeTheWork)
 {
-    const SmallDisk disk(old_result);
+    // 20,000,000 digits take 20,200,003 bytes; 4 MiB cannot hold them.
+    const SmallDisk disk(old_result, "4m");
     if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN): full-disk case not run";
-    const ProcessResult run = run_pi(disk.path(), "5000\n");
-    EXPECT_NE(run.exit_status, 0);
-    EXPECT_NE(run.errors.find("No space left on device"), std::string::npos) << run.errors;
+    const ProcessResult run = run_pi(disk.path(), "20000000\n");
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.errors, "pi: cannot reserve 20200003 bytes for Out.txt: No space left on device\n");
     EXPECT_EQ(run.output, "Enter accuracy: ");
+    EXPECT_EQ(directory_entries(disk.path()), std::vector<std::string>{"Out.txt"}) << "a temporary file was left behind";
     EXPECT_EQ(read_file(disk.path() + "/Out.txt"), old_result);
-    EXPECT_EQ(rmdir((disk.path() + "/Out.txt").c_str()), -1) << "still a file";
 }
 
 TEST(EndToEnd, AReportThatCannotBePrintedIsNotASuccess)

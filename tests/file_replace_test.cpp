@@ -1,6 +1,7 @@
 // Where a result file's name leads, and writing into what cannot be replaced:
 // links followed from their own directory, dangling links, loops,
-// directories, FIFOs and devices.
+// directories, FIFOs and devices; and a replacement's reserved temporary file
+// from its creation to its commit or its abandonment.
 #include "file_replace.hpp"
 #include "posix/file_target.hpp"
 #include "temp_dir.hpp"
@@ -9,6 +10,8 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <iostream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -104,4 +107,64 @@ TEST(FileTarget, AFifoWhoseReaderLeavesIsAnErrorNotADeath)
     const std::string message = error_of([&] { replace_file(dir.file("Out.txt"), std::string(1 << 20, '3')); });
     reader.join();
     EXPECT_EQ(message, "cannot write " + dir.file("Out.txt") + ": Broken pipe");
+}
+
+TEST(FileReplacement, TheTemporaryFileHoldsItsBytesFromTheStartAndGoesWithAnAbandonedReplacement)
+{
+    TempDir dir;
+    dir.write("Out.txt", "old");
+    {
+        FileReplacement file(dir.file("Out.txt"), 1 << 20, 0);
+        const std::vector<std::string> entries = dir.entries();
+        ASSERT_EQ(entries.size(), 2u);
+        const std::string temporary = entries[0] == "Out.txt" ? entries[1] : entries[0];
+        EXPECT_EQ(temporary.rfind("Out.txt.", 0), 0u) << temporary;
+        struct stat status;
+        ASSERT_EQ(stat(dir.file(temporary).c_str(), &status), 0);
+        EXPECT_EQ(status.st_size, 0) << "the length grows only as the text is written";
+        if (status.st_blocks == 0)
+            std::cout << "this file system reserves no blocks (no fallocate): free space was compared instead\n";
+        else
+            EXPECT_GE(int64_t{status.st_blocks} * 512, int64_t{1} << 20);
+        file.write("3.14");
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+    EXPECT_EQ(dir.read("Out.txt"), "old");
+}
+
+TEST(FileReplacement, TextOfAnotherSizeThanAnnouncedIsNotPutInPlace)
+{
+    TempDir dir;
+    dir.write("Out.txt", "old");
+    for (const std::string text : {"3.1\n", "3.141\n"}) {
+        FileReplacement file(dir.file("Out.txt"), 5, 1);
+        file.write(text);
+        EXPECT_EQ(error_of([&] { file.commit(); }), "cannot replace " + dir.file("Out.txt") + ": the text came to " +
+                                                         std::to_string(text.size()) + " bytes where 5 were announced");
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
+    EXPECT_EQ(dir.read("Out.txt"), "old");
+    FileReplacement file(dir.file("Out.txt"), 5, 1);
+    file.write("3.1");
+    file.write("4\n");
+    file.commit();
+    EXPECT_EQ(dir.read("Out.txt"), "3.14\n");
+}
+
+TEST(FileReplacement, AFileSizeLimitBelowTheTextIsToldAtTheReservation)
+{
+    TempDir dir;
+    rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    if (before.rlim_max != RLIM_INFINITY && before.rlim_max < 4096)
+        GTEST_SKIP() << "the file size limit is already below 4 KiB";
+    rlimit lower = before;
+    lower.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lower), 0);
+    const std::string message = error_of([&] { FileReplacement file(dir.file("Out.txt"), 4097, 0); });
+    const std::string fits = error_of([&] { FileReplacement file(dir.file("Out.txt"), 4096, 0); });
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(message, "cannot reserve 4097 bytes for " + dir.file("Out.txt") + ": File too large");
+    EXPECT_EQ(fits, "");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{});
 }

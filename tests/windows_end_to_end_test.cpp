@@ -226,15 +226,17 @@ TEST_F(WindowsProgram, ASuccessfulRunReplacesALongerOldResultCompletely)
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"Out.txt"});
 }
 
-TEST_F(WindowsProgram, AFullDiskLeavesTheOldResultWhole)
+TEST_F(WindowsProgram, ADiskTooSmallForTheDigitsIsToldBeforeTheWork)
 {
-    const SmallDisk disk(old_result);
+    // 20,000,000 digits take 20,400,004 bytes with CR LF line ends; 4 MiB
+    // cannot hold them, and the run is refused before the computation.
+    const SmallDisk disk(old_result, "4m");
     if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs CAP_SYS_ADMIN): full-disk case not run";
-    const ProcessResult result = run("5000\n", disk.path());
+    const ProcessResult result = run("20000000\n", disk.path());
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.output, "Enter accuracy: ");
-    EXPECT_NE(result.errors.find("pi: cannot write Out.txt."), std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors.rfind("pi: cannot reserve 20400004 bytes for Out.txt: ", 0), 0u) << result.errors;
     EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
     EXPECT_EQ(directory_entries(disk.path()), std::vector<std::string>{"Out.txt"}) << "a temporary file was left behind";
     EXPECT_EQ(read_file(disk.path() + "/Out.txt"), old_result);

@@ -1,8 +1,9 @@
 // The temporary file lives beside the file it replaces so that rename() is
-// atomic: a reader, a crash or a full disk sees either the old file or the
-// new one. Links are followed here rather than by rename(), which would put
-// the new file in the link's place; what lies at the end of them decides how
-// the contents get there.
+// atomic and the space reserved is on the file's own file system: a reader, a
+// crash or a full disk sees either the old file or the new one. Links are
+// followed here rather than by rename(), which would put the new file in the
+// link's place; what lies at the end of them decides how the contents get
+// there.
 #include "file_replace.hpp"
 
 #include "file_writing.hpp"
@@ -12,8 +13,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -86,65 +90,139 @@ void write_all(int fd, std::string_view contents, const std::string& path)
     });
 }
 
-// A FIFO or a device has no directory entry of its own to swap: the result
-// goes straight into it, and there is nothing on disk to flush.
-void write_stream(const std::string& path, std::string_view contents)
+// Takes the file's bytes on disk before anything is written. fallocate
+// reserves them, quotas included, without writing a byte (FALLOC_FL_KEEP_SIZE
+// leaves the file's length to grow as the text comes). Where the file system
+// or the system has no such call, the free space the caller may use has to
+// hold them.
+void reserve(int fd, int64_t bytes, const std::string& path)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        fail("open", path, errno);
-    try {
-        const BrokenPipeReported reported;
-        write_all(fd, contents, path);
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    if (close(fd) != 0)
-        fail("close", path, errno);
+    if (bytes <= 0)
+        return;
+    // A file size limit would stop the writes part way (SIGXFSZ, or EFBIG
+    // where that is ignored); fallocate does not heed it.
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<unsigned long long>(bytes) > static_cast<unsigned long long>(limit.rlim_cur))
+        throw_reserve_error(bytes, path, std::strerror(EFBIG));
+#ifdef __linux__
+    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) == 0)
+        return;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        throw_reserve_error(bytes, path, std::strerror(errno));
+#endif
+    struct statvfs space;
+    if (fstatvfs(fd, &space) != 0)
+        throw_reserve_error(bytes, path, std::strerror(errno));
+    const auto available = static_cast<unsigned long long>(space.f_bavail) * space.f_frsize;
+    if (available < static_cast<unsigned long long>(bytes))
+        throw_reserve_error(bytes, path, std::strerror(ENOSPC));
 }
 
-void replace_regular_file(const std::string& path, std::string_view contents)
+}  // namespace
+
+// A regular file goes through a temporary file beside it, created, noted for
+// the interruption handler and reserved at once. A FIFO or a device has no
+// directory entry of its own to swap and nothing on disk to reserve: it is
+// opened by the first write, so that a FIFO's reader is waited for only when
+// there is something to read.
+struct FileReplacement::Platform {
+    FileTarget target;
+    std::string temporary;  // empty for a stream
+    int fd = -1;
+    int64_t announced = 0;
+    int64_t written = 0;
+    bool committed = false;
+
+    Platform() = default;
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    // Until the commit, the temporary file is removed with its replacement,
+    // a constructor that throws included.
+    ~Platform()
+    {
+        if (committed)
+            return;
+        if (fd >= 0)
+            close(fd);
+        if (!temporary.empty()) {
+            InterruptionBlock block;
+            unlink(temporary.c_str());
+            interruption_guard_temporary_file(nullptr);
+        }
+    }
+
+    // The name the system's reasons are told against.
+    const std::string& written_path() const { return temporary.empty() ? target.path : temporary; }
+};
+
+FileReplacement::FileReplacement(const std::string& path, int64_t text_bytes, int64_t /*line_ends*/)
+    : platform_(std::make_unique<Platform>())
 {
-    std::string temporary = path + ".XXXXXX";
-    int fd;
+    Platform& file = *platform_;
+    file.target = resolve_file_target(path);
+    file.announced = text_bytes;
+    if (file.target.kind == FileTarget::Kind::stream)
+        return;
+    file.temporary = file.target.path + ".XXXXXX";
     int create_error;
     {
         // Created and noted for the interruption handler as one step.
         InterruptionBlock block;
-        fd = mkstemp(temporary.data());
+        file.fd = mkstemp(file.temporary.data());
         create_error = errno;
-        if (fd >= 0)
-            interruption_guard_temporary_file(temporary.c_str());
+        if (file.fd >= 0)
+            interruption_guard_temporary_file(file.temporary.c_str());
     }
-    if (fd < 0)
-        fail("create a temporary file for", path, create_error);
-    try {
-        if (fchmod(fd, result_mode(path)) != 0)
-            fail("set the permissions of", temporary, errno);
-        write_all(fd, contents, temporary);
-        if (fsync(fd) != 0)
-            fail("flush", temporary, errno);
-        if (close(fd) != 0) {
-            fd = -1;
-            fail("close", temporary, errno);
-        }
-        fd = -1;
-        InterruptionBlock block;
-        if (rename(temporary.c_str(), path.c_str()) != 0)
-            fail("replace", path, errno);
-        interruption_guard_temporary_file(nullptr);
-    } catch (...) {
-        if (fd >= 0)
-            close(fd);
-        InterruptionBlock block;
-        unlink(temporary.c_str());
-        interruption_guard_temporary_file(nullptr);
-        throw;
+    if (file.fd < 0) {
+        file.temporary.clear();
+        fail("create a temporary file for", file.target.path, create_error);
     }
+    if (fchmod(file.fd, result_mode(file.target.path)) != 0)
+        fail("set the permissions of", file.temporary, errno);
+    reserve(file.fd, text_bytes, file.target.path);
 }
 
-}  // namespace
+FileReplacement::FileReplacement(FileReplacement&&) noexcept = default;
+FileReplacement::~FileReplacement() = default;
+
+void FileReplacement::write(std::string_view text)
+{
+    Platform& file = *platform_;
+    if (file.fd < 0) {
+        file.fd = open(file.target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (file.fd < 0)
+            fail("open", file.target.path, errno);
+    }
+    const BrokenPipeReported reported;
+    write_all(file.fd, text, file.written_path());
+    file.written += static_cast<int64_t>(text.size());
+}
+
+void FileReplacement::commit()
+{
+    Platform& file = *platform_;
+    if (file.target.kind == FileTarget::Kind::stream) {
+        if (file.fd < 0)
+            write({});  // a stream given no text is still opened and closed
+        const int fd = std::exchange(file.fd, -1);
+        if (close(fd) != 0)
+            fail("close", file.target.path, errno);
+        file.committed = true;
+        return;
+    }
+    require_announced_size(file.target.path, file.written, file.announced);
+    if (fsync(file.fd) != 0)
+        fail("flush", file.temporary, errno);
+    if (close(std::exchange(file.fd, -1)) != 0)
+        fail("close", file.temporary, errno);
+    InterruptionBlock block;
+    if (rename(file.temporary.c_str(), file.target.path.c_str()) != 0)
+        fail("replace", file.target.path, errno);
+    interruption_guard_temporary_file(nullptr);
+    file.committed = true;
+}
 
 FileTarget resolve_file_target(const std::string& path)
 {
@@ -172,13 +250,4 @@ FileTarget resolve_file_target(const std::string& path)
             current = current.substr(0, slash + 1) + target;
     }
     fail("replace", path, ELOOP);
-}
-
-void replace_file(const std::string& path, std::string_view contents)
-{
-    const FileTarget target = resolve_file_target(path);
-    if (target.kind == FileTarget::Kind::stream)
-        write_stream(target.path, contents);
-    else
-        replace_regular_file(target.path, contents);
 }

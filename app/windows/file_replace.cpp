@@ -1,7 +1,8 @@
 // The temporary file lives beside the file it replaces so that MoveFileExW
 // swaps them in one step: a reader, a crash or a full disk sees either the
-// old file or the new one. The text goes out with CR LF line ends, as a
-// text-mode stream writes them on Windows.
+// old file or the new one, and the space reserved is on the file's own
+// disk. The text goes out with CR LF line ends, as a text-mode stream writes
+// them on Windows.
 #include "file_replace.hpp"
 
 #include "file_writing.hpp"
@@ -9,6 +10,8 @@
 #include "windows/system_error.hpp"
 
 #include <windows.h>
+
+#include <utility>
 
 namespace {
 
@@ -70,10 +73,11 @@ size_t write_some(HANDLE file, std::string_view bytes, const std::string& tempor
 
 // Each chunk of the text is written with CR LF line ends from a buffer of its
 // own, at most twice the chunk's size, rather than from a converted copy of
-// the whole text.
-void write_text(HANDLE file, std::string_view contents, const std::string& temporary)
+// the whole text. Returns the bytes written.
+int64_t write_text(HANDLE file, std::string_view contents, const std::string& temporary)
 {
     std::string converted;
+    int64_t written = 0;
     write_in_chunks(contents, [&](std::string_view chunk) {
         converted.clear();
         for (const char c : chunk) {
@@ -82,16 +86,74 @@ void write_text(HANDLE file, std::string_view contents, const std::string& tempo
             converted += c;
         }
         write_in_chunks(converted, [&](std::string_view bytes) { return write_some(file, bytes, temporary); });
+        written += static_cast<int64_t>(converted.size());
         return chunk.size();
     });
+    return written;
+}
+
+// The directory a path's file lies in, for asking after its free space.
+std::string directory_of(const std::string& path)
+{
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? std::string(".") : path.substr(0, separator + 1);
+}
+
+// Takes the file's bytes on disk before anything is written. An allocation
+// size reserves them, quotas included, without writing a byte or moving the
+// end of the file. Where the file system refuses to be asked, the free space
+// the caller may use has to hold them.
+void reserve(HANDLE file, int64_t bytes, const std::string& path)
+{
+    if (bytes <= 0)
+        return;
+    FILE_ALLOCATION_INFO allocation{};
+    allocation.AllocationSize.QuadPart = bytes;
+    if (SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation))
+        return;
+    const DWORD error = GetLastError();
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_NOT_ENOUGH_QUOTA)
+        throw_reserve_error(bytes, path, system_error_text(error));
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(wide_path(directory_of(path)).c_str(), &available, nullptr, nullptr))
+        throw_reserve_error(bytes, path, system_error_text(GetLastError()));
+    if (available.QuadPart < static_cast<uint64_t>(bytes))
+        throw_reserve_error(bytes, path, system_error_text(ERROR_DISK_FULL));
 }
 
 }  // namespace
 
-void replace_file(const std::string& path, std::string_view contents)
+struct FileReplacement::Platform {
+    std::string path;
+    std::string temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    int64_t announced = 0;  // bytes on disk, CR LF line ends counted
+    int64_t written = 0;
+    bool committed = false;
+
+    Platform() = default;
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    // Until the commit, the temporary file is removed with its replacement,
+    // a constructor that throws included.
+    ~Platform()
+    {
+        if (committed || temporary.empty())
+            return;
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        InterruptionBlock block;
+        DeleteFileW(wide_path(temporary).c_str());
+        interruption_guard_temporary_file(nullptr);
+    }
+};
+
+FileReplacement::FileReplacement(const std::string& path, int64_t text_bytes, int64_t line_ends)
+    : platform_(std::make_unique<Platform>())
 {
     // MoveFileExW refuses to replace a directory or a read-only file with
-    // ERROR_ACCESS_DENIED. Asked first, nothing is written in vain, and the
+    // ERROR_ACCESS_DENIED. Asked first, nothing is computed in vain, and the
     // answer is the same where the rename would let a read-only file go
     // (Wine does).
     const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
@@ -99,27 +161,35 @@ void replace_file(const std::string& path, std::string_view contents)
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
         fail("replace", path, ERROR_ACCESS_DENIED);
 
-    std::string temporary;
-    HANDLE file = create_temporary(path, temporary);
-    try {
-        write_text(file, contents, temporary);
-        if (!FlushFileBuffers(file))
-            fail("flush", temporary, GetLastError());
-        const BOOL closed = CloseHandle(file);
-        file = INVALID_HANDLE_VALUE;
-        if (!closed)
-            fail("close", temporary, GetLastError());
-        InterruptionBlock block;
-        if (!MoveFileExW(wide_path(temporary).c_str(), wide_path(path).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            fail("replace", path, GetLastError());
-        interruption_guard_temporary_file(nullptr);
-    } catch (...) {
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        InterruptionBlock block;
-        DeleteFileW(wide_path(temporary).c_str());
-        interruption_guard_temporary_file(nullptr);
-        throw;
-    }
+    Platform& replacement = *platform_;
+    replacement.path = path;
+    replacement.announced = text_bytes + line_ends;
+    replacement.file = create_temporary(path, replacement.temporary);
+    reserve(replacement.file, replacement.announced, path);
+}
+
+FileReplacement::FileReplacement(FileReplacement&&) noexcept = default;
+FileReplacement::~FileReplacement() = default;
+
+void FileReplacement::write(std::string_view text)
+{
+    Platform& replacement = *platform_;
+    replacement.written += write_text(replacement.file, text, replacement.temporary);
+}
+
+void FileReplacement::commit()
+{
+    Platform& replacement = *platform_;
+    require_announced_size(replacement.path, replacement.written, replacement.announced);
+    if (!FlushFileBuffers(replacement.file))
+        fail("flush", replacement.temporary, GetLastError());
+    const BOOL closed = CloseHandle(std::exchange(replacement.file, INVALID_HANDLE_VALUE));
+    if (!closed)
+        fail("close", replacement.temporary, GetLastError());
+    InterruptionBlock block;
+    if (!MoveFileExW(wide_path(replacement.temporary).c_str(), wide_path(replacement.path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        fail("replace", replacement.path, GetLastError());
+    interruption_guard_temporary_file(nullptr);
+    replacement.committed = true;
 }

@@ -63,9 +63,9 @@ std::vector<std::string> directory_entries(const std::string& path)
     return names;
 }
 
-SmallDisk::SmallDisk(const std::string& old_result) : path_(outer_.file("disk"))
+SmallDisk::SmallDisk(const std::string& old_result, const std::string& size) : path_(outer_.file("disk"))
 {
-    if (mkdir(path_.c_str(), 0755) != 0 || mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=8k") != 0)
+    if (mkdir(path_.c_str(), 0755) != 0 || mount("tmpfs", path_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
         return;
     mounted_ = true;
     std::ofstream(path_ + "/Out.txt", std::ios::binary) << old_result;

@@ -29,12 +29,13 @@ std::string read_file(const std::string& path);
 // Every name in the directory at path, sorted.
 std::vector<std::string> directory_entries(const std::string& path);
 
-// An 8 KiB tmpfs in a fresh directory, holding Out.txt with the contents
-// given, for runs that fill the disk; unmounted at the end. Mounting needs
-// CAP_SYS_ADMIN: where it is refused, mounted() is false.
+// A tmpfs of the size given (tmpfs's size option: "8k", "4m") in a fresh
+// directory, holding Out.txt with the contents given, for runs that fill the
+// disk; unmounted at the end. Mounting needs CAP_SYS_ADMIN: where it is
+// refused, mounted() is false.
 class SmallDisk {
 public:
-    explicit SmallDisk(const std::string& old_result);
+    SmallDisk(const std::string& old_result, const std::string& size);
     ~SmallDisk();
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;
