@@ -46,8 +46,11 @@ HANDLE create_temporary(const std::string& path, std::string& temporary)
     for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
         temporary = temporary_name(path, attempt);
         InterruptionBlock block;
-        const HANDLE file = CreateFileW(wide_path(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        // FILE_SHARE_DELETE lets the interruption handler delete the file
+        // while this handle is open: it goes when the ending process closes
+        // the handle.
+        const HANDLE file = CreateFileW(wide_path(temporary).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
         if (file != INVALID_HANDLE_VALUE) {
             interruption_guard_temporary_file(temporary.c_str());
