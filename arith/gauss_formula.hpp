@@ -2,12 +2,9 @@
 // summed in fixed point, and the bound on how far the truncated sum can stray.
 #pragma once
 
-#include <cstdint>
+#include "machin_formula.hpp"
 
-struct FormulaTerm {
-    int32_t x;            // arctan(1/x)
-    int32_t coefficient;  // its weight in the formula
-};
+#include <cstdint>
 
 inline constexpr FormulaTerm TERM_TABLE[] = {{18, 12}, {57, 8}, {239, -5}};
 

@@ -3,6 +3,8 @@
 // quotients, GMP's decimal conversion, the series engine and the reference
 // digits.
 #include "engine_choice.hpp"
+#include "exactness.hpp"
+#include "gauss_formula.hpp"
 #include "limb.hpp"
 #include "out_of_memory_report.hpp"
 #include "pi_digits.hpp"
@@ -14,6 +16,7 @@
 #include "splitting/fraction_limbs.hpp"
 #include "splitting/splitting.hpp"
 #include "splitting/truncated_quotient.hpp"
+#include "stormer_formula.hpp"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +98,18 @@ std::string padded_digits(const BigInteger& value, int32_t limb_count)
     digits.resize(digits.find('\0'));
     digits.insert(0, size_t(limb_count) * LIMB_DIGITS - digits.size(), '0');
     return digits;
+}
+
+// The limbs less pi truncated to as many limbs (the reference digits), as
+// an integer in units of the last limb.
+void subtract_reference(const std::vector<int32_t>& total, BigInteger& difference)
+{
+    BigInteger found, expected;
+    std::string digits = reference_decimals().substr(0, (total.size() - 1) * LIMB_DIGITS);
+    digits.insert(digits.begin(), '3');
+    mpz_set_str(expected, digits.c_str(), 10);
+    mpz_set_str(found, limb_digits(total).c_str(), 10);
+    mpz_sub(difference, found, expected);
 }
 
 }  // namespace
@@ -361,16 +376,82 @@ TEST(Splitting, StaysWithinItsErrorBoundOfPi)
     for (int32_t limb_count : {1, 2, 3, 10, 26, 251, 2500, 30001, 120000}) {
         std::vector<int32_t> total(limb_count);
         gauss_formula_splitting(limb_count, total.data());
-        const std::string& decimals = reference_decimals();
-        BigInteger found, expected, difference;
-        std::string digits = decimals.substr(0, size_t(limb_count - 1) * LIMB_DIGITS);
-        digits.insert(digits.begin(), '3');
-        mpz_set_str(expected, digits.c_str(), 10);
-        mpz_set_str(found, limb_digits(total).c_str(), 10);
-        mpz_sub(difference, found, expected);
+        BigInteger difference;
+        subtract_reference(total, difference);
         EXPECT_LE(mpz_cmpabs_ui(difference, static_cast<unsigned long>(splitting_error_bound() + 1)), 0)
             << limb_count << " limbs";
     }
+}
+
+TEST(Splitting, GaussTermsGivenAsAFormulaGiveGaussLimbs)
+{
+    for (int32_t limb_count : {1, 26, 5001, 40000}) {
+        for (int32_t threads : {1, 2}) {
+            SplittingOptions options;
+            options.threads = threads;
+            std::vector<int32_t> expected(limb_count), found(limb_count);
+            gauss_formula_splitting(limb_count, expected.data(), options);
+            machin_formula_splitting(TERM_TABLE, limb_count, found.data(), options);
+            EXPECT_EQ(found, expected) << limb_count << " limbs, " << threads << " threads";
+        }
+    }
+    EXPECT_EQ(splitting_error_bound(TERM_TABLE), splitting_error_bound());
+    EXPECT_EQ(splitting_progress_total(TERM_TABLE, 40000), splitting_progress_total(40000));
+}
+
+TEST(Splitting, StormersFormulaStaysWithinItsErrorBoundOfPi)
+{
+    // Four series, one of x = 682 (even) and one of x = 12943, close to the
+    // engine's 2^16. At 50,001 limbs (200,000 digits) the top merges'
+    // operands, some 5,000 words each, are past the transforms' crossover on
+    // the vector paths, and the conversion's powers too.
+    for (int32_t limb_count : {1, 2, 3, 10, 26, 251, 2500, 30001, 50001}) {
+        for (int32_t threads : {1, 2}) {
+            if (threads == 2 && limb_count < 2500)
+                continue;
+            SplittingOptions options;
+            options.threads = threads;
+            std::vector<int32_t> total(limb_count);
+            machin_formula_splitting(STORMER_TERM_TABLE, limb_count, total.data(), options);
+            BigInteger difference;
+            subtract_reference(total, difference);
+            EXPECT_LE(mpz_cmpabs_ui(difference,
+                                    static_cast<unsigned long>(splitting_error_bound(STORMER_TERM_TABLE) + 1)),
+                      0)
+                << limb_count << " limbs, " << threads << " threads";
+        }
+    }
+}
+
+TEST(Splitting, StormersFormulaCountsItsProgressExactly)
+{
+    for (int32_t limb_count : {1, 5000, 40000}) {
+        std::atomic<int64_t> progress{0};
+        std::vector<int32_t> total(limb_count);
+        SplittingOptions options;
+        options.threads = 2;
+        options.progress = &progress;
+        machin_formula_splitting(STORMER_TERM_TABLE, limb_count, total.data(), options);
+        EXPECT_EQ(progress.load(), splitting_progress_total(STORMER_TERM_TABLE, limb_count)) << limb_count << " limbs";
+    }
+}
+
+TEST(Splitting, FormulasOutsideTheEngineBoundsAreRefusedBeforeAnyWork)
+{
+    // One series; x = 1 and x = 2^16; and tails too heavy for the bound
+    // (4 * 100 / 3^3 = 14.8 limbs).
+    const std::vector<std::vector<FormulaTerm>> formulas = {
+        {{18, 12}}, {{1, 1}, {57, 8}}, {{18, 12}, {65536, 1}}, {{3, 100}, {57, 8}}};
+    for (const std::vector<FormulaTerm>& formula : formulas) {
+        std::vector<int32_t> total(1000);
+        EXPECT_THROW(machin_formula_splitting(formula, 1000, total.data()), ExactnessViolation)
+            << formula.size() << " terms, x_0 = " << formula[0].x;
+    }
+    const FormulaTerm heavy_tails[] = {{3, 100}, {57, 8}};
+    EXPECT_THROW(splitting_error_bound(heavy_tails), ExactnessViolation);
+    // 2^16 - 1 is the largest x the engine takes.
+    const FormulaTerm largest_x[] = {{18, 12}, {65535, 1}};
+    EXPECT_EQ(splitting_error_bound(largest_x), splitting_error_bound());
 }
 
 TEST(Splitting, PrintsTheSameLimbsAsTheSeriesEngine)

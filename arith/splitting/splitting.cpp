@@ -1,7 +1,8 @@
-// Gauss's formula by binary splitting: the three series and the divisor side
-// of their quotients side by side on two threads, the quotients weighed into
-// one binary fraction, and that fraction written out as limbs; with the
-// run's error bound, the memory it needs and its progress model.
+// Machin-type formulas by binary splitting, Gauss's for the program: the
+// series and the divisor side of their quotients side by side on two
+// threads, the quotients weighed into one binary fraction, and that fraction
+// written out as limbs; with the run's error bound, the memory it needs and
+// its progress model.
 #include "splitting.hpp"
 
 #include "arctan_splitting.hpp"
@@ -15,60 +16,67 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <iterator>
 #include <optional>
 #include <vector>
 
 namespace {
-
-constexpr size_t SERIES_COUNT = std::size(TERM_TABLE);
 
 // Below this many limbs a second thread costs more than it saves (two
 // cores, splitting_bench: 5,001 limbs 0.0046 s alone and 0.0041 s on two
 // threads; 2,501 limbs 0.0019 s alone, 0.0020 s on two).
 constexpr int32_t SPLITTING_THREADS_FROM_LIMBS = 5000;
 
+// The error of a run of pi = 4 sum c_i arctan(1/x_i), with C = sum |c_i|.
 // With N limbs, E = 4 (N - 1) and B = fraction_bits_for(N), each series' sum
-// S_i is within 10^-E / x_i^3 of arctan(1/x_i) (the tail it leaves off), and
-// its quotient Q_i within 1 + 2^-61 < 2 of 2^B S_i. So W = sum 4 c_i Q_i is
-// within 200 + 2^B 10^-E tau of 2^B pi, tau = 4 sum |c_i| / x_i^3 being the
-// tails' weight, and F = floor(W / 10000) within 1 + 200 / 10000 +
-// 2^B 10^-(E+4) tau of 2^B pi / 10000. The limbs are floor(F 10000^N / 2^B),
-// exactly, and 10000^N = 10^(E+4) < 2^(B-64): F 10000^N / 2^B is within
-// 1.02 * 2^-64 + tau < 1/100 of pi 10^E, and the limbs less than 1 + 1/100
-// units from it.
+// S_i is within 10^-E / x_i^3 of arctan(1/x_i) (the tail it leaves off, see
+// arctan_splitting_terms), and its quotient Q_i within 1 + 2^-61 < 2 of
+// 2^B S_i (truncated_quotient.hpp). So W = sum 4 c_i Q_i is within
+// 2 * 4 C + 2^B 10^-E tau of 2^B pi, tau = 4 sum |c_i| / x_i^3 being the
+// tails' weight (and W > 0, its error far below 2^B pi), and
+// F = floor(W / 10000) within 1 + 8 C / 10000 + 2^B 10^-(E+4) tau of
+// 2^B pi / 10000. The limbs are floor(F 10000^N / 2^B), exactly, and
+// 10000^N = 10^(E+4) < 2^(B-64): F 10000^N / 2^B is within
+// delta = (1 + 8 C / 10000) 2^-64 + tau of pi 10^E, and the limbs less than
+// 1 + delta units from it. A formula whose delta stays below 1/100 has the
+// bound of 2 units with room to spare, far beyond the rounding of the
+// doubles that check it. Gauss's formula has C = 25 (8 C = 200) and
+// tau = 0.0084, Størmer's C = 87 and tau = 0.00095.
 constexpr int64_t ERROR_BOUND_UNITS = 2;
-constexpr double TAIL_WEIGHT_LIMIT = 0.0099;
+constexpr double FRACTION_ERROR_LIMIT = 0.01;
 
-double tail_weight()
+// delta for the formula: the quotients' part, which 2^-64 scales, and the
+// tails'.
+double fraction_error(std::span<const FormulaTerm> formula)
 {
-    double weight = 0;
-    for (const FormulaTerm& term : TERM_TABLE)
-        weight += 4.0 * std::abs(term.coefficient) / std::pow(double(term.x), 3);
-    return weight;
+    double coefficient_sum = 0, tail_weight = 0;
+    for (const FormulaTerm& term : formula) {
+        coefficient_sum += std::abs(double(term.coefficient));
+        tail_weight += 4.0 * std::abs(double(term.coefficient)) / std::pow(double(term.x), 3);
+    }
+    return (1 + 8 * coefficient_sum / LIMB_BASE) * std::ldexp(1.0, -64) + tail_weight;
 }
 
-int64_t series_terms(size_t index, int32_t limb_count)
+int64_t series_terms(const FormulaTerm& term, int32_t limb_count)
 {
-    return arctan_splitting_terms(TERM_TABLE[index].x, fraction_digits(limb_count));
+    return arctan_splitting_terms(term.x, fraction_digits(limb_count));
 }
 
 // Preparing a quotient is a division, finishing it a multiplication, of
 // numbers as long as those of a series' top merge; the conversion to limbs
-// costs about as much as the three series' top merges.
-int64_t prepare_cost(size_t index, int32_t limb_count)
+// costs about as much as the series' top merges.
+int64_t prepare_cost(const FormulaTerm& term, int32_t limb_count)
 {
-    return 3 * splitting_merge_cost(TERM_TABLE[index].x, series_terms(index, limb_count));
+    return 3 * splitting_merge_cost(term.x, series_terms(term, limb_count));
 }
-int64_t finish_cost(size_t index, int32_t limb_count)
+int64_t finish_cost(const FormulaTerm& term, int32_t limb_count)
 {
-    return splitting_merge_cost(TERM_TABLE[index].x, series_terms(index, limb_count));
+    return splitting_merge_cost(term.x, series_terms(term, limb_count));
 }
-int64_t conversion_cost(int32_t limb_count)
+int64_t conversion_cost(std::span<const FormulaTerm> formula, int32_t limb_count)
 {
     int64_t cost = 0;
-    for (size_t index = 0; index < SERIES_COUNT; ++index)
-        cost += 2 * finish_cost(index, limb_count);
+    for (const FormulaTerm& term : formula)
+        cost += 2 * finish_cost(term, limb_count);
     return cost;
 }
 
@@ -76,6 +84,22 @@ void advance(std::atomic<int64_t>* progress, int64_t work)
 {
     if (progress != nullptr)
         progress->fetch_add(work, std::memory_order_relaxed);
+}
+
+// The bounds a run of the formula over limb_count limbs rests on, checked
+// before any work: two series at least (one is divided beside the next one's
+// sum), each within ArctanSplitting's sizes (x < 2^16 keeps x^2 below 2^32,
+// fewer than 2^30 terms every 2k + 1 below 2^31), and the error within the
+// bound.
+void require_formula_bounds(std::span<const FormulaTerm> formula, int32_t limb_count)
+{
+    require_bound(formula.size() >= 2, "splitting formula of two series at least");
+    for (const FormulaTerm& term : formula) {
+        require_bound(term.x >= 2 && term.x < (1 << 16), "splitting formula's x within 2 .. 2^16 - 1");
+        const int64_t terms = series_terms(term, limb_count);
+        require_bound(terms >= 1 && terms < (int64_t{1} << 30), "splitting series size");
+    }
+    require_bound(fraction_error(formula) < FRACTION_ERROR_LIMIT, "splitting error below 1/100 of a limb");
 }
 
 }  // namespace
@@ -87,9 +111,11 @@ int32_t splitting_threads(int32_t limb_count, int32_t cpus)
     return limb_count < SPLITTING_THREADS_FROM_LIMBS ? 1 : std::max(1, cpus);
 }
 
-int64_t splitting_error_bound()
+int64_t splitting_error_bound() { return splitting_error_bound(TERM_TABLE); }
+
+int64_t splitting_error_bound(std::span<const FormulaTerm> formula)
 {
-    require_bound(tail_weight() < TAIL_WEIGHT_LIMIT, "splitting tails below 1/100 of a limb");
+    require_bound(fraction_error(formula) < FRACTION_ERROR_LIMIT, "splitting error below 1/100 of a limb");
     return ERROR_BOUND_UNITS;
 }
 
@@ -103,79 +129,88 @@ int64_t splitting_bytes_needed(int32_t limb_count)
     return 7 * fraction_digits(limb_count) + (int64_t{32} << 20);
 }
 
-int64_t splitting_progress_total(int32_t limb_count)
+int64_t splitting_progress_total(int32_t limb_count) { return splitting_progress_total(TERM_TABLE, limb_count); }
+
+int64_t splitting_progress_total(std::span<const FormulaTerm> formula, int32_t limb_count)
 {
-    int64_t total = conversion_cost(limb_count);
-    for (size_t index = 0; index < SERIES_COUNT; ++index)
-        total += arctan_splitting_progress_total(TERM_TABLE[index].x, series_terms(index, limb_count)) +
-                 prepare_cost(index, limb_count) + finish_cost(index, limb_count);
+    int64_t total = conversion_cost(formula, limb_count);
+    for (const FormulaTerm& term : formula)
+        total += arctan_splitting_progress_total(term.x, series_terms(term, limb_count)) +
+                 prepare_cost(term, limb_count) + finish_cost(term, limb_count);
     return total;
 }
 
 namespace {
 
-// One run of the formula, step by step. With three series (x = 18, 57, 239,
-// numbered 0, 1, 2), T_i the numerator of series i's sum, D_i its divisor
-// Lambda(2K_i - 1) x_i^(2K_i - 1) and Q_i = floor(2^B T_i / D_i) its
-// quotient, the two threads of a run go as follows (on one thread, the same
-// steps in turn):
+// One run of a formula, step by step. With S series (Gauss's x = 18, 57,
+// 239, numbered 0, 1, 2; S >= 2), T_i the numerator of series i's sum, D_i
+// its divisor Lambda(2K_i - 1) x_i^(2K_i - 1) and Q_i = floor(2^B T_i / D_i)
+// its quotient, the two threads of a run go as follows (on one thread, the
+// same steps in turn), the last series being S - 1:
 //
 //   step        calling thread                  other thread
-//   1 sum 0     T_0 by its tree, whose subtrees both threads share; beside
+//   sum 0       T_0 by its tree, whose subtrees both threads share; beside
 //               its top merge, the idle side makes x_0^(2K_0 - 1)
-//   2 sum 1     T_1 (beside its top merge,      divide 0: the three lcms, D_0,
-//               x_1^(2K_1 - 1)), then helps     Q_0 in one division, weighed
-//                                               into pi; then helps
-//   3 sum 2     T_2, then helps                 divide 1 as above; prepare 2:
-//                                               2^c / D_2 before T_2 is known
-//   4 finish    the powers 5^(4 2^j) that the   finish 2: Q_2 = T_2 2^c / D_2,
-//               conversion splits by            one multiplication, weighed
-//   5 convert   pi's binary fraction to limbs, the two sides of each split on
+//   sum i       T_i (beside its top merge,      divide i - 1: the lcms of all
+//   (0 < i <    x_i^(2K_i - 1)), then helps     series (the first time), D_(i-1),
+//   S - 1)                                      Q_(i-1) in one division,
+//                                               weighed into pi; then helps
+//   sum last    T_last, then helps              divide last - 1 as above;
+//                                               prepare last: 2^c / D_last
+//                                               before T_last is known
+//   finish      the powers 5^(4 2^j) that the   finish last: Q_last =
+//               conversion splits by            T_last 2^c / D_last, one
+//                                               multiplication, weighed
+//   convert     pi's binary fraction to limbs, the two sides of each split on
 //               both threads
 //
 // Memory. A step holds the tree of the sum under way, whose largest numbers
 // are those of its top merge, about the size of T_i (0.5 bytes a digit),
 // beside the quotient work of the series before it: T_(i-1), D_(i-1) and the
-// scratch of one division of twice the quotient's precision by it. The most
-// the big integers hold in each step, at ten million digits, in bytes a
-// digit: 4.0, 4.7, 6.2, 5.1 and 4.4; step 3, where the last sum meets a
-// division and the preparation, sets the run's peak. Dividing each series as
-// soon as its successor starts, and preparing only the last divisor ahead,
-// keeps the scratch of one division, the largest of the run, at a time. The
-// lcms and the powers of x wait for their divisions; nothing runs beside the
-// top merges' products, where a sum holds the most.
+// scratch of one division of twice the quotient's precision by it. The most the big integers hold in each step of Gauss's formula, at
+// ten million digits, in bytes a digit: 4.0, 4.7, 6.2, 5.1 and 4.4; the
+// step of the last sum, where it meets a division and the preparation, sets
+// the run's peak. Dividing each series as soon as its successor starts, and
+// preparing only the last divisor ahead, keeps the scratch of one division,
+// the largest of the run, at a time. The lcms and the powers of x wait for
+// their divisions; nothing runs beside the top merges' products, where a sum
+// holds the most.
 class SplittingRun {
 public:
-    SplittingRun(int32_t limb_count, const SplittingOptions& options)
-        : limb_count_(limb_count),
+    SplittingRun(std::span<const FormulaTerm> formula, int32_t limb_count, const SplittingOptions& options)
+        : formula_(formula),
+          last_(formula.size() - 1),
+          limb_count_(limb_count),
           fraction_bits_(fraction_bits_for(limb_count)),
-          list_(odd_prime_powers_up_to(2 * most_terms(limb_count) - 1)),
+          list_(odd_prime_powers_up_to(2 * most_terms(formula, limb_count) - 1)),
           pool_(options.threads),
-          progress_(options.progress)
+          progress_(options.progress),
+          numerators_(formula.size()),
+          x_powers_(formula.size())
     {
     }
 
     void run(int32_t* total)
     {
-        static_assert(SERIES_COUNT >= 2, "a series divided beside the last one's sum");
         sum(0);
-        for (size_t index = 1; index < LAST; ++index)
+        for (size_t index = 1; index < last_; ++index)
             pool_.fork_join([&] { divide(index - 1); }, [&] { sum(index); });
-        pool_.fork_join([&] { divide(LAST - 1); prepare_last(); }, [&] { sum(LAST); });
+        pool_.fork_join([&] { divide(last_ - 1); prepare_last(); }, [&] { sum(last_); });
         pool_.fork_join([&] { finish_last(); }, [&] { make_decimal_powers(); });
         convert(total);
     }
 
 private:
-    static constexpr size_t LAST = SERIES_COUNT - 1;
-
-    static int64_t most_terms(int32_t limb_count)
+    // The series with the most terms sets the reach of the odd prime powers.
+    static int64_t most_terms(std::span<const FormulaTerm> formula, int32_t limb_count)
     {
         int64_t most = 0;
-        for (size_t index = 0; index < SERIES_COUNT; ++index)
-            most = std::max(most, series_terms(index, limb_count));
+        for (const FormulaTerm& term : formula)
+            most = std::max(most, series_terms(term, limb_count));
         return most;
     }
+
+    int64_t terms_of(size_t index) const { return series_terms(formula_[index], limb_count_); }
 
     // T_i by the splitting tree; beside its top merge, the x part of the
     // next divisor to be made (the last series' is made with its
@@ -183,9 +218,9 @@ private:
     void sum(size_t index)
     {
         BesideTopMerge beside;
-        if (index != LAST)
+        if (index != last_)
             beside.stripping = [this, index] { make_x_power(index); };
-        ArctanSplitting series(TERM_TABLE[index].x, series_terms(index, limb_count_), list_, pool_, progress_);
+        ArctanSplitting series(formula_[index].x, terms_of(index), list_, pool_, progress_);
         numerators_[index] = series.sum_all(std::move(beside));
     }
 
@@ -195,24 +230,24 @@ private:
         SeriesDenominator divisor = take_divisor(index);
         weigh(index, divide_quotient(std::move(numerators_[index]), std::move(divisor.odd_part),
                                      fraction_bits_ - divisor.two_exponent, fraction_bits_, &pool_));
-        advance(progress_, prepare_cost(index, limb_count_) + finish_cost(index, limb_count_));
+        advance(progress_, prepare_cost(formula_[index], limb_count_) + finish_cost(formula_[index], limb_count_));
     }
 
     // The last divisor's side of its quotient, before its sum is known.
     void prepare_last()
     {
-        SeriesDenominator divisor = take_divisor(LAST);
+        SeriesDenominator divisor = take_divisor(last_);
         prepared_ = prepare_quotient(std::move(divisor.odd_part), fraction_bits_ - divisor.two_exponent, fraction_bits_,
                                      &pool_);
-        advance(progress_, prepare_cost(LAST, limb_count_));
+        advance(progress_, prepare_cost(formula_[last_], limb_count_));
     }
 
     // Q_last from its sum and the prepared side: one multiplication.
     void finish_last()
     {
-        weigh(LAST, finish_quotient(std::move(numerators_[LAST]), prepared_, &pool_));
+        weigh(last_, finish_quotient(std::move(numerators_[last_]), prepared_, &pool_));
         prepared_.factor.release();
-        advance(progress_, finish_cost(LAST, limb_count_));
+        advance(progress_, finish_cost(formula_[last_], limb_count_));
     }
 
     void make_decimal_powers() { decimal_powers_ = decimal_split_powers(limb_count_); }
@@ -223,23 +258,20 @@ private:
     {
         mpz_tdiv_q_ui(pi_, pi_, LIMB_BASE);
         fraction_limbs(pi_, limb_count_, total, LimbConversion{decimal_powers_, pool_});
-        advance(progress_, conversion_cost(limb_count_));
+        advance(progress_, conversion_cost(formula_, limb_count_));
     }
 
     // x_i^(2K_i - 1), the part of D_i that needs no lcm.
-    void make_x_power(size_t index)
-    {
-        x_powers_[index] = arctan_splitting_x_power(TERM_TABLE[index].x, series_terms(index, limb_count_));
-    }
+    void make_x_power(size_t index) { x_powers_[index] = arctan_splitting_x_power(formula_[index].x, terms_of(index)); }
 
-    // D_i, made from what is ready; the lcms of all three series come at
+    // D_i, made from what is ready; the lcms of all the series come at
     // once, for about the cost of the largest.
     SeriesDenominator take_divisor(size_t index)
     {
         if (lcms_.empty()) {
             std::vector<int64_t> bounds;
-            for (size_t series = 0; series < SERIES_COUNT; ++series)
-                bounds.push_back(2 * series_terms(series, limb_count_) - 1);
+            for (size_t series = 0; series < formula_.size(); ++series)
+                bounds.push_back(2 * terms_of(series) - 1);
             lcms_ = odd_lcms_up_to(list_, bounds);
         }
         if (!x_powers_[index])
@@ -252,10 +284,13 @@ private:
 
     void weigh(size_t index, const BigInteger& quotient)
     {
-        const int32_t coefficient = 4 * TERM_TABLE[index].coefficient;
-        add_multiple_small(pi_, quotient, uint64_t(std::abs(coefficient)), coefficient > 0 ? 1 : -1);
+        // 4 |c_i| < 2^33 fits the 64-bit factor.
+        const int64_t weight = 4 * int64_t{formula_[index].coefficient};
+        add_multiple_small(pi_, quotient, uint64_t(std::abs(weight)), weight > 0 ? 1 : -1);
     }
 
+    const std::span<const FormulaTerm> formula_;
+    const size_t last_;  // the last series, whose quotient is prepared ahead
     const int32_t limb_count_;
     // Each quotient is a binary fraction of fraction_bits_ bits: S < 1 / x
     // <= 1/2, so 2^B S + 2 < 2^B.
@@ -264,11 +299,11 @@ private:
     ForkJoinPool pool_;
     std::atomic<int64_t>* const progress_;
 
-    BigInteger numerators_[SERIES_COUNT];                     // T_i, from its sum to its quotient
-    std::optional<SeriesDenominator> x_powers_[SERIES_COUNT];  // x_i^(2K_i - 1), until D_i is made
-    std::vector<BigInteger> lcms_;                            // Lambda(2K_i - 1), until D_i is made
-    PreparedQuotient prepared_;                               // the last divisor's side
-    BigInteger pi_;                                           // 2^B pi, the weighed quotients
+    std::vector<BigInteger> numerators_;                     // T_i, from its sum to its quotient
+    std::vector<std::optional<SeriesDenominator>> x_powers_;  // x_i^(2K_i - 1), until D_i is made
+    std::vector<BigInteger> lcms_;                           // Lambda(2K_i - 1), until D_i is made
+    PreparedQuotient prepared_;                              // the last divisor's side
+    BigInteger pi_;                                          // 2^B pi, the weighed quotients
     std::vector<BigInteger> decimal_powers_;
 };
 
@@ -276,5 +311,12 @@ private:
 
 void gauss_formula_splitting(int32_t limb_count, int32_t* total, const SplittingOptions& options)
 {
-    SplittingRun(limb_count, options).run(total);
+    machin_formula_splitting(TERM_TABLE, limb_count, total, options);
+}
+
+void machin_formula_splitting(std::span<const FormulaTerm> formula, int32_t limb_count, int32_t* total,
+                              const SplittingOptions& options)
+{
+    require_formula_bounds(formula, limb_count);
+    SplittingRun(formula, limb_count, options).run(total);
 }
