@@ -121,12 +121,18 @@ int64_t splitting_error_bound(std::span<const FormulaTerm> formula)
 
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
-    // The run's peak beyond total, all of the process counted: at most 6.8
-    // bytes a digit at ten million digits (the most of five runs) and 6.5 at
-    // a hundred million (/usr/bin/time -v), the most of it the scratch of the
-    // divisions and of the products of the top merges, and a fixed part that
-    // weighs most at small sizes.
-    return 7 * fraction_digits(limb_count) + (int64_t{32} << 20);
+    // The run's peak beyond total and the result's write buffer, all of the
+    // process counted: the most of three to five runs (/usr/bin/time -v),
+    // less those, is 19.5, 33.8, 64.3, 174 and 588 MB at 1, 3, 10, 30 and 100
+    // million digits. From about five million digits on, the numbers and the
+    // transforms' scratch that grow with the digits set it: 6 bytes a digit
+    // and 8 MiB stay above it (68.4 MB at ten million, 608 at a hundred).
+    // Below, a part that does not grow weighs most (the transforms' tables,
+    // the threads, the memory kept for reuse under two million digits):
+    // 2.5 bytes a digit and 28 MiB stay above it (30.9 MB at a million,
+    // 36.9 at three).
+    const int64_t digits = fraction_digits(limb_count);
+    return std::max(6 * digits + (int64_t{8} << 20), digits * 5 / 2 + (int64_t{28} << 20));
 }
 
 int64_t splitting_progress_total(int32_t limb_count) { return splitting_progress_total(TERM_TABLE, limb_count); }
