@@ -91,9 +91,9 @@ struct SeriesDenominator {
 SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms);
 SeriesDenominator arctan_splitting_denominator(SeriesDenominator x_power, const BigInteger& lcm);
 
-// The cost model's figure for a merge over length terms of the series for
-// x, the unit in which the progress of a run is counted.
-int64_t splitting_merge_cost(int32_t x, int64_t length);
+// The cost model's figure for a merge over length terms of a series of
+// `terms` terms for x, the unit in which the progress of a run is counted.
+int64_t splitting_merge_cost(int32_t x, int64_t length, int64_t terms);
 
 // What ArctanSplitting(x, terms, ...).sum_all adds to the progress counter: a
 // model of the cost of every leaf and merge of the tree.
