@@ -131,17 +131,22 @@ int64_t splitting_error_bound(std::span<const FormulaTerm> formula)
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
     // The run's peak beyond total and the result's write buffer, all of the
-    // process counted: the most of three to five runs (/usr/bin/time -v),
-    // less those, is 19.5, 33.8, 64.3, 174 and 588 MB at 1, 3, 10, 30 and 100
-    // million digits. From about five million digits on, the numbers and the
-    // transforms' scratch that grow with the digits set it: 6 bytes a digit
-    // and 8 MiB stay above it (68.4 MB at ten million, 608 at a hundred).
-    // Below, a part that does not grow weighs most (the transforms' tables,
-    // the threads, the memory kept for reuse under two million digits):
-    // 2.5 bytes a digit and 28 MiB stay above it (30.9 MB at a million,
-    // 36.9 at three).
+    // process counted: the most of two to five runs (/usr/bin/time -v), less
+    // those, in MB, is
+    //     digits (millions)   1     5     6     7     8     9    10    15
+    //     peak               20.1  38.6  51.8  58.9  66.9  70.5  69.6  94.9
+    //     digits (millions)  20    30    100   1,000  2,147
+    //     peak              120   179    604   5,930  12,412
+    // From about twelve million digits on, the numbers and the transforms'
+    // scratch that grow with the digits set it, and 6.5 bytes a digit and 8
+    // MiB stay above it (106 MB at fifteen million, 658 at a hundred, 13,967
+    // at 2,147 million). Below, a part that does not grow weighs more (the
+    // transforms' tables, the threads, the memory kept for reuse under two
+    // million digits), and the transform lengths step up between five and
+    // nine million: 4 bytes a digit and 35 MiB stay above it (72.7 MB at
+    // nine million, 76.7 at ten).
     const int64_t digits = fraction_digits(limb_count);
-    return std::max(6 * digits + (int64_t{8} << 20), digits * 5 / 2 + (int64_t{28} << 20));
+    return std::max(digits * 13 / 2 + (int64_t{8} << 20), 4 * digits + (int64_t{35} << 20));
 }
 
 int64_t splitting_progress_total(int32_t limb_count) { return splitting_progress_total(TERM_TABLE, limb_count); }
