@@ -423,19 +423,6 @@ TEST(Splitting, StormersFormulaStaysWithinItsErrorBoundOfPi)
     }
 }
 
-TEST(Splitting, StormersFormulaCountsItsProgressExactly)
-{
-    for (int32_t limb_count : {1, 5000, 40000}) {
-        std::atomic<int64_t> progress{0};
-        std::vector<int32_t> total(limb_count);
-        SplittingOptions options;
-        options.threads = 2;
-        options.progress = &progress;
-        machin_formula_splitting(STORMER_TERM_TABLE, limb_count, total.data(), options);
-        EXPECT_EQ(progress.load(), splitting_progress_total(STORMER_TERM_TABLE, limb_count)) << limb_count << " limbs";
-    }
-}
-
 TEST(Splitting, FormulasOutsideTheEngineBoundsAreRefusedBeforeAnyWork)
 {
     // One series; x = 1 and x = 2^16; and tails too heavy for the bound
@@ -473,14 +460,22 @@ TEST(Splitting, PrintsTheSameLimbsAsTheSeriesEngine)
 
 TEST(Splitting, ProgressReachesItsTotalExactly)
 {
+    // Gauss's formula by the program's entry, and Størmer's by the general one.
     for (int32_t limb_count : {1, 5000, 40000}) {
-        std::atomic<int64_t> progress{0};
-        std::vector<int32_t> total(limb_count);
-        SplittingOptions options;
-        options.threads = 2;
-        options.progress = &progress;
-        gauss_formula_splitting(limb_count, total.data(), options);
-        EXPECT_EQ(progress.load(), splitting_progress_total(limb_count)) << limb_count << " limbs";
+        for (const bool stormer : {false, true}) {
+            std::atomic<int64_t> progress{0};
+            std::vector<int32_t> total(limb_count);
+            SplittingOptions options;
+            options.threads = 2;
+            options.progress = &progress;
+            if (stormer)
+                machin_formula_splitting(STORMER_TERM_TABLE, limb_count, total.data(), options);
+            else
+                gauss_formula_splitting(limb_count, total.data(), options);
+            EXPECT_EQ(progress.load(), stormer ? splitting_progress_total(STORMER_TERM_TABLE, limb_count)
+                                               : splitting_progress_total(limb_count))
+                << limb_count << " limbs, " << (stormer ? "Størmer" : "Gauss");
+        }
     }
 }
 
