@@ -33,8 +33,14 @@ int64_t address_space_left(int64_t limit, std::optional<int64_t> in_use);
 // files). Nothing when no group sets a limit.
 std::optional<int64_t> cgroup_memory_available(const FileReader& read);
 
-// The smallest of the address space left under RLIMIT_AS and, on Linux, the
-// memory the kernel reports available and the room under the cgroup limits;
-// on Windows, the smaller of what is left of the commit limit and of the
+// The address space a thread maps that the run's count of its memory leaves
+// out: its stack and, with glibc, its own malloc arena's reservation. Under
+// an address space limit only the reservation counts, resident or not.
+int64_t thread_address_space_bytes();
+
+// The smallest of the address space left under RLIMIT_AS, less what
+// threads_started further threads will map, and, on Linux, the memory the
+// kernel reports available and the room under the cgroup limits; on
+// Windows, the smaller of what is left of the commit limit and of the
 // address space. INT64_MAX when nothing limits.
-int64_t available_memory_bytes();
+int64_t available_memory_bytes(int32_t threads_started);

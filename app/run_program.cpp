@@ -38,11 +38,16 @@ int run_program()
     std::getc(stdin);  // the line end after the number
 
     const int32_t limb_count = limb_count_for(input.accuracy);
+    std::atomic<int64_t> work_done{0};
+    PiOptions options;
+    options.cpus = usable_cpu_count();
+    options.progress = &work_done;
     // Told before anything is allocated: an allocation that fails late, or
     // memory that runs out while the run touches its pages, would cost the
-    // minutes of work before it.
+    // minutes of work before it. The run starts a thread for each CPU but
+    // its own and one for the status line.
     const int64_t bytes_needed = run_bytes_needed(limb_count);
-    const int64_t bytes_available = available_memory_bytes();
+    const int64_t bytes_available = available_memory_bytes(options.cpus);
     if (bytes_needed > bytes_available)
         throw OutOfMemory(MemoryUse::digit_arrays, bytes_needed, bytes_available);
     // Likewise a result file that cannot be written, or whose digits would
@@ -50,10 +55,6 @@ int run_program()
     // however the run ends, an interruption included.
     FileReplacement result = reserve_result(limb_count);
 
-    std::atomic<int64_t> work_done{0};
-    PiOptions options;
-    options.cpus = usable_cpu_count();
-    options.progress = &work_done;
     configure_process_memory(limb_count, options);
     const int64_t start = milliseconds_since_start();
     PiLimbs pi = [&] {

@@ -1,5 +1,8 @@
 // The built program driven as a user drives it: input piped in, a fresh
 // working directory, and the bytes it prints and writes compared in full.
+#include "cpu_count.hpp"
+#include "limb.hpp"
+#include "memory_limit.hpp"
 #include "pi_digits.hpp"
 #include "process.hpp"
 #include "reference_digits.hpp"
@@ -162,6 +165,42 @@ void expect_refused_for_memory(rlim_t address_space)
 }
 
 }  // namespace
+
+TEST(EndToEnd, UnderAnAddressSpaceLimitARunThatPassesTheCheckReachesItsEnd)
+{
+#ifdef PI_SANITIZE
+    GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory, more than the limits these cases set";
+#endif
+    // Each thread the run starts maps a stack and a malloc arena the count
+    // of the run's memory leaves out. A first limit with room for them and a
+    // little more is refused, and the room it names tells what the process
+    // maps besides; then limits just above that and the bytes needed pass
+    // the check and must carry the run to its end.
+    constexpr int32_t decimals = 1000000;
+    const int64_t needed = run_bytes_needed(limb_count_for(decimals));
+    const int64_t probe = int64_t{usable_cpu_count()} * thread_address_space_bytes() + (int64_t{32} << 20);
+    TempDir probe_dir;
+    const ProcessResult refused = run_pi(probe_dir.path(), std::to_string(decimals) + "\n", [probe] {
+        const rlimit limit{rlim_t(probe), rlim_t(probe)};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    std::smatch room;
+    ASSERT_TRUE(std::regex_search(refused.errors, room, std::regex("for the digit arrays: ([0-9]+) bytes")))
+        << refused.errors;
+    const int64_t mapped_besides = probe - std::stoll(room[1]);
+    ASSERT_LT(mapped_besides, probe) << "the probe left no room, so what is mapped is not known";
+
+    for (const int64_t margin : {int64_t{1} << 20, int64_t{16} << 20}) {
+        const int64_t limit_bytes = mapped_besides + needed + margin;
+        TempDir dir;
+        const ProcessResult run = run_pi(dir.path(), std::to_string(decimals) + "\n\n", [limit_bytes] {
+            const rlimit limit{rlim_t(limit_bytes), rlim_t(limit_bytes)};
+            setrlimit(RLIMIT_AS, &limit);
+        });
+        EXPECT_EQ(run.exit_status, 0) << "address space limit " << limit_bytes << ": " << run.errors;
+        EXPECT_EQ(dir.read("Out.txt"), expected_result_file(decimals)) << "address space limit " << limit_bytes;
+    }
+}
 
 TEST(EndToEnd, ArraysThatCannotFitAreRefusedUpFrontWithTheMemoryNeededAndLeft)
 {

@@ -114,7 +114,7 @@ TEST(MemoryLimit, VersionOneLimitsAndNoLimitAnywhere)
     EXPECT_EQ(cgroup_memory_available(file_map({})), std::nullopt);
 }
 
-TEST(MemoryLimit, AnAddressSpaceLimitLeavesItsRoomLessWhatIsMapped)
+TEST(MemoryLimit, AnAddressSpaceLimitLeavesItsRoomLessWhatIsMappedAndWhatThreadsWillMap)
 {
 #if !defined(__linux__)
     GTEST_SKIP() << "the address space in use is known only on Linux";
@@ -128,23 +128,25 @@ TEST(MemoryLimit, AnAddressSpaceLimitLeavesItsRoomLessWhatIsMapped)
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(channel[0]);
-        int64_t figures[3] = {-1, -1, -1};
+        int64_t figures[4] = {-1, -1, -1, -1};
         rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
         setrlimit(RLIMIT_AS, &unlimited);
-        figures[0] = available_memory_bytes();
+        figures[0] = available_memory_bytes(0);
         const std::optional<std::string> status = read_whole_file("/proc/self/status");
         const std::optional<int64_t> mapped = status ? parse_vm_size(*status) : std::nullopt;
         if (mapped) {
             const rlimit limit{rlim_t(*mapped + 256 * MiB), rlim_t(*mapped + 256 * MiB)};
-            if (setrlimit(RLIMIT_AS, &limit) == 0)
-                figures[1] = available_memory_bytes();
+            if (setrlimit(RLIMIT_AS, &limit) == 0) {
+                figures[1] = available_memory_bytes(0);
+                figures[3] = available_memory_bytes(2);
+            }
         }
         figures[2] = mapped.value_or(-1);
         (void)!write(channel[1], figures, sizeof figures);
         _exit(0);
     }
     close(channel[1]);
-    int64_t figures[3] = {-1, -1, -1};
+    int64_t figures[4] = {-1, -1, -1, -1};
     const ssize_t got = read(channel[0], figures, sizeof figures);
     close(channel[0]);
     waitpid(child, nullptr, 0);
@@ -156,4 +158,8 @@ TEST(MemoryLimit, AnAddressSpaceLimitLeavesItsRoomLessWhatIsMapped)
     EXPECT_LE(figures[1], other_limits);
     // Reading the files maps a little more; nothing else runs in the child.
     EXPECT_GE(figures[1], std::min(240 * MiB, other_limits / 2));
+    // Two threads to start take their stacks and arenas from the room.
+    if (figures[1] < other_limits) {
+        EXPECT_NEAR(figures[1] - figures[3], std::min(figures[1], 2 * thread_address_space_bytes()), MiB);
+    }
 }
