@@ -16,6 +16,14 @@
 
 namespace {
 
+// A second integer of the same value: a quotient takes its numerator over.
+BigInteger copy_of(const BigInteger& value)
+{
+    BigInteger copy;
+    mpz_set(copy, value);
+    return copy;
+}
+
 class Random {
 public:
     explicit Random(unsigned long seed)
@@ -114,15 +122,14 @@ TEST(NewtonDivision, QuotientsAreTheExactFloor)
                     BigInteger expected;
                     shift_left(expected, numerator, shift);
                     mpz_fdiv_q(expected, expected, divisor);
-                    BigInteger alone, shared, chosen, copy;
-                    newton_quotient(alone, numerator, shift, divisor);
+                    BigInteger alone, shared, chosen;
+                    newton_quotient(alone, copy_of(numerator), shift, divisor);
                     EXPECT_EQ(mpz_cmp(alone, expected), 0) << where;
                     if (shift != 0)
                         continue;
-                    newton_quotient(shared, numerator, shift, divisor, &pool);
+                    newton_quotient(shared, copy_of(numerator), shift, divisor, &pool);
                     EXPECT_EQ(mpz_cmp(shared, expected), 0) << where << ", two threads";
-                    mpz_set(copy, numerator);
-                    floor_quotient(chosen, std::move(copy), shift, divisor, &pool);
+                    floor_quotient(chosen, copy_of(numerator), shift, divisor, &pool);
                     EXPECT_EQ(mpz_cmp(chosen, expected), 0) << where << ", as the engine chooses";
                 }
             }
@@ -140,11 +147,11 @@ TEST(NewtonDivision, SmallAndEmptyQuotients)
     // A dividend one bit short of the divisor, and the divisor itself.
     BigInteger short_one;
     shift_right(short_one, divisor, 1);
-    newton_quotient(quotient, short_one, 0, divisor);
+    newton_quotient(quotient, std::move(short_one), 0, divisor);
     EXPECT_EQ(quotient.sign(), 0);
-    newton_quotient(quotient, divisor, 0, divisor);
+    newton_quotient(quotient, copy_of(divisor), 0, divisor);
     EXPECT_EQ(mpz_cmp_ui(quotient.get(), 1), 0);
-    newton_quotient(quotient, divisor, 3, divisor);
+    newton_quotient(quotient, copy_of(divisor), 3, divisor);
     EXPECT_EQ(mpz_cmp_ui(quotient.get(), 8), 0);
 }
 
@@ -162,8 +169,40 @@ TEST(NewtonDivision, PowersOfTwoDividedAreTheExactFloor)
                 const int64_t shift = 2 * divisor.bits() + int64_t(random.below(64));
                 shift_left(expected, numerator, shift);
                 mpz_fdiv_q(expected, expected, divisor);
-                newton_quotient(found, numerator, shift, divisor);
+                newton_quotient(found, std::move(numerator), shift, divisor);
                 EXPECT_EQ(mpz_cmp(found, expected), 0) << limbs << " limbs, shape " << shape << ", low zeros " << low_zeros;
+            }
+        }
+    }
+}
+
+TEST(NewtonDivision, WrappedRotationsAreShiftsModuloTwoToTheLimbsMinusOne)
+{
+    // value 2^bits mod 2^(64 n) - 1 against the shift and GMP's remainder,
+    // for rotations by whole limbs, by bits within a limb and across the
+    // top, of random numbers, of numbers shorter than n limbs and of the
+    // extremes 0, 1 and 2^(64 n) - 1 (which stands for 0).
+    Random random(25);
+    for (const size_t n : {size_t{1}, size_t{2}, size_t{7}, size_t{64}}) {
+        const int64_t wrapped_bits = 64 * static_cast<int64_t>(n);
+        BigInteger modulus(1);
+        shift_left(modulus, modulus, wrapped_bits);
+        mpz_sub_ui(modulus, modulus, 1);
+        std::vector<BigInteger> values;
+        values.push_back(BigInteger(0));
+        values.push_back(BigInteger(1));
+        values.push_back(random.number(wrapped_bits, 1));
+        values.push_back(random.number(wrapped_bits, 0));
+        values.push_back(random.number(wrapped_bits - 60, 0));
+        for (const BigInteger& value : values) {
+            for (const int64_t bits : {int64_t{0}, int64_t{1}, int64_t{63}, int64_t{64}, int64_t{65}, wrapped_bits - 1,
+                                       wrapped_bits, 3 * wrapped_bits + 5}) {
+                BigInteger expected, found = copy_of(value);
+                shift_left(expected, value, bits);
+                mpz_mod(expected, expected, modulus);
+                rotate_wrapped(found, bits % wrapped_bits, n);
+                mpz_mod(found, found, modulus);
+                EXPECT_EQ(mpz_cmp(found, expected), 0) << n << " limbs, " << value.bits() << " bits, by " << bits;
             }
         }
     }

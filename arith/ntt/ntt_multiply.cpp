@@ -3,7 +3,6 @@
 // and the residues combined and carried into the product's limbs.
 #include "ntt/ntt_multiply.hpp"
 
-#include "block_memory.hpp"
 #include "exactness.hpp"
 #include "ntt/coefficients.hpp"
 #include "ntt/kernels/ntt_kernels.hpp"
@@ -157,39 +156,42 @@ size_t ntt_wrapped_limbs(size_t at_least)
 void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                           const NttOptions& options)
 {
-    const size_t n = product.size();
+    require_bound(product.size() > WRAPPED_SPARE_LIMBS, "wrapped product with its spare limbs");
+    const size_t n = product.size() - WRAPPED_SPARE_LIMBS;
     const WrappedPlan plan = wrapped_plan(n);
     require_bound(plan.limbs == n && a.size() <= n && b.size() <= n,
                   "wrapped product of operands within a transform length's limbs");
     const bool squaring = a.data() == b.data() && a.size() == b.size();
     // The coefficients' sum reaches past 2^(64 n) by less than the top
-    // coefficient's excess over b bits, b + bit_width(L) < 128 bits: three
-    // more limbs hold it.
-    BlockArray<uint64_t> sum(n + 3);
+    // coefficient's excess over b bits, b + bit_width(L) < 128 bits: the
+    // spare limbs hold it.
+    static_assert(WRAPPED_SPARE_LIMBS * 64 >= 128 + 64, "spare limbs for the top coefficient's excess");
     if (a.empty() || b.empty())
-        std::fill(sum.data(), sum.data() + n + 3, 0);
+        std::fill(product.begin(), product.end(), 0);
     else
-        product_kernel(options.isa)(a, squaring ? std::span<const uint64_t>() : b,
-                                    std::span<uint64_t>(sum.data(), n + 3), plan.bits, plan.length, options.pool);
-    // sum mod 2^(64 n) - 1: the high limbs added to the low ones, and a carry
-    // out of the top added back at the bottom (it cannot carry out again:
-    // the low limbs are then below the carry's size).
+        product_kernel(options.isa)(a, squaring ? std::span<const uint64_t>() : b, product, plan.bits, plan.length,
+                                    options.pool);
+    // The sum mod 2^(64 n) - 1: the spare limbs added to the low ones, and a
+    // carry out of the top added back at the bottom (it cannot carry out
+    // again: the low limbs are then below the carry's size).
     unsigned __int128 carry = 0;
     for (size_t i = 0; i < n; ++i) {
-        carry += static_cast<unsigned __int128>(sum[i]) + (i < 3 ? sum[n + i] : 0);
+        carry += static_cast<unsigned __int128>(product[i]) + (i < WRAPPED_SPARE_LIMBS ? product[n + i] : 0);
         product[i] = static_cast<uint64_t>(carry);
         carry >>= 64;
     }
+    std::fill(product.begin() + n, product.end(), 0);
+    const std::span<uint64_t> wrapped = product.first(n);
     for (size_t i = 0; carry != 0; ++i) {
         require_bound(i < n, "wrapped product's carry absorbed");
-        carry += product[i];
-        product[i] = static_cast<uint64_t>(carry);
+        carry += wrapped[i];
+        wrapped[i] = static_cast<uint64_t>(carry);
         carry >>= 64;
     }
     // 2^(64 n) - 1, all one bits, stands for 0.
-    if (std::all_of(product.begin(), product.end(), [](uint64_t limb) { return limb == ~uint64_t{0}; }))
-        std::fill(product.begin(), product.end(), 0);
-    check_ntt_product(a, b, product);
+    if (std::all_of(wrapped.begin(), wrapped.end(), [](uint64_t limb) { return limb == ~uint64_t{0}; }))
+        std::fill(wrapped.begin(), wrapped.end(), 0);
+    check_ntt_product(a, b, wrapped);
 }
 
 void check_ntt_product(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<const uint64_t> product)

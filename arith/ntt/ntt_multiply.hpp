@@ -36,11 +36,17 @@ void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std:
 // takes: 64 n bits are a transform length's worth of coefficients.
 size_t ntt_wrapped_limbs(size_t at_least);
 
-// product <- a * b mod 2^(64 n) - 1 for n = product.size(), a count from
-// ntt_wrapped_limbs, and operands of at most n limbs each: one cyclic
+// The limbs a wrapped product's array holds beyond its n: the convolution's
+// sum reaches that far past 2^(64 n) before it is folded.
+inline constexpr size_t WRAPPED_SPARE_LIMBS = 3;
+
+// a * b mod 2^(64 n) - 1 for n = product.size() - WRAPPED_SPARE_LIMBS, a
+// count from ntt_wrapped_limbs, and operands of at most n limbs each, into
+// the first n limbs of product; the spare limbs are left 0. One cyclic
 // convolution of the length that holds n limbs, half the length that the
-// whole product needs. The result lies in [0, 2^(64 n) - 1), and is checked
-// against the operands modulo 2^64 - 1 as every product is.
+// whole product needs, carried and folded in the product's own limbs. The
+// result lies in [0, 2^(64 n) - 1), and is checked against the operands
+// modulo 2^64 - 1 as every product is.
 void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                           const NttOptions& options = {});
 

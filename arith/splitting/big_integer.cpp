@@ -113,11 +113,11 @@ void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger
     const std::span<const uint64_t> a_span(mpz_limbs_read(a), mpz_size(a));
     const std::span<const uint64_t> b_span =
         &a == &b ? a_span : std::span<const uint64_t>(mpz_limbs_read(b), mpz_size(b));
-    uint64_t* const out = mpz_limbs_write(product, static_cast<mp_size_t>(limbs));
+    uint64_t* const out = mpz_limbs_write(product, static_cast<mp_size_t>(limbs + WRAPPED_SPARE_LIMBS));
     NttOptions options;
     options.pool = pool;
     try {
-        ntt_multiply_wrapped(a_span, b_span, std::span<uint64_t>(out, limbs), options);
+        ntt_multiply_wrapped(a_span, b_span, std::span<uint64_t>(out, limbs + WRAPPED_SPARE_LIMBS), options);
     } catch (const std::bad_alloc&) {
         // As in multiply: GMP's whole product, reduced.
         mpz_mul(product, a, b);
@@ -142,6 +142,23 @@ void reduce_wrapped(BigInteger& target, const BigInteger& source, size_t limbs)
     const mp_limb_t* const low = mpz_limbs_read(target);
     if (mpz_size(target) == limbs && std::all_of(low, low + limbs, [](mp_limb_t limb) { return limb == ~mp_limb_t{0}; }))
         target.assign(0);
+}
+
+void rotate_wrapped(BigInteger& value, int64_t bits, size_t limbs)
+{
+    require_bound(value.sign() >= 0 && mpz_size(value) <= limbs && bits >= 0,
+                  "wrapped rotation of a number within its limbs");
+    // value 2^(64 w + k) mod 2^(64 n) - 1 moves limb i to limb i + w mod n,
+    // then bit j to bit j + k, the k bits shifted out of the top coming in
+    // at the bottom, where the shift left zeros: no carry.
+    const size_t whole_limbs = static_cast<size_t>(bits / 64) % limbs;
+    const unsigned bit_shift = static_cast<unsigned>(bits % 64);
+    uint64_t* const words = mpz_limbs_modify(value, static_cast<mp_size_t>(limbs));
+    std::fill(words + mpz_size(value), words + limbs, 0);
+    std::rotate(words, words + (limbs - whole_limbs), words + limbs);
+    if (bit_shift != 0)
+        words[0] |= mpn_lshift(words, words, static_cast<mp_size_t>(limbs), bit_shift);
+    mpz_limbs_finish(value, static_cast<mp_size_t>(limbs));
 }
 
 void BigInteger::assign(uint64_t small)

@@ -59,6 +59,10 @@ void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger
 // there. target may be source.
 void reduce_wrapped(BigInteger& target, const BigInteger& source, size_t limbs);
 
+// value <- value * 2^bits mod 2^(64 limbs) - 1, for 0 <= value <
+// 2^(64 limbs) and bits >= 0: a rotation of its 64 limbs bits, in place.
+void rotate_wrapped(BigInteger& value, int64_t bits, size_t limbs);
+
 // The smaller operand's limbs from which multiply uses the transforms on
 // this CPU; SIZE_MAX where it never does.
 size_t transform_product_limbs();

@@ -43,22 +43,18 @@ size_t wrapped_limbs_for_bits(int64_t bits)
     return ntt_wrapped_limbs(static_cast<size_t>((bits + 63) / 64));
 }
 
-// 2^(64 limbs) - 1, the modulus of a wrapped product.
-BigInteger wrapped_modulus(size_t limbs)
+// value <- the representative of value mod M = 2^N - 1, N = 64 limbs, in
+// (-2^(N-1), 2^(N-1)), for value in (-M, M). Only |value| >= 2^(N-1) moves,
+// by M toward 0, and M - |value| is |value|'s complement in N bits: the
+// limbs are complemented in place and the sign turned, no M formed.
+void nearest_representative(BigInteger& value, size_t limbs)
 {
-    BigInteger modulus = power_of_two(64 * static_cast<int64_t>(limbs));
-    mpz_sub_ui(modulus, modulus, 1);
-    return modulus;
-}
-
-// value <- the representative of value mod M = 2^N - 1 in
-// (-2^(N-1), 2^(N-1)), for value in (-M, M).
-void nearest_representative(BigInteger& value, const BigInteger& modulus)
-{
-    if (value.sign() < 0)
-        mpz_add(value, value, modulus);
-    if (value.bits() >= modulus.bits())
-        mpz_sub(value, value, modulus);
+    if (value.bits() < 64 * static_cast<int64_t>(limbs))
+        return;
+    const int sign = value.sign();
+    mp_limb_t* const words = mpz_limbs_modify(value, static_cast<mp_size_t>(limbs));
+    mpn_com(words, words, static_cast<mp_size_t>(limbs));
+    mpz_limbs_finish(value, sign > 0 ? -static_cast<mp_size_t>(limbs) : static_cast<mp_size_t>(limbs));
 }
 
 // The low 64 bits of value in two's complement.
@@ -127,13 +123,12 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
     // (half the transform length of the whole one): |E| < 2^(p+g+2) < M / 4,
     // so E is the representative of its residue nearest 0.
     const size_t limbs = wrapped_limbs_for_bits(p + g + 4);
-    const BigInteger modulus = wrapped_modulus(limbs);
     const uint64_t product_low = mpz_getlimbn(cut, 0) * mpz_getlimbn(lower, 0);
     BigInteger error;
     multiply_wrapped(error, cut, lower, limbs, pool);
     cut.release();
     mpz_sub(error, power_of_two((p + g + h) % (64 * static_cast<int64_t>(limbs))), error);
-    nearest_representative(error, modulus);
+    nearest_representative(error, limbs);
     // Checked: the bound, and E = -cut lower mod 2^64 (2^(p+g+h) is 0 there),
     // so that E is 2^(p+g+h) - cut lower itself unless that is off by a
     // multiple of 2^64 M.
@@ -158,7 +153,7 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
 // checked modulo 2^64 and by one correction bringing it into [0, divisor):
 // a quotient off by more than one stops the run instead of being mended
 // wrong.
-void newton_quotient(BigInteger& quotient, const BigInteger& numerator, int64_t shift, const BigInteger& divisor,
+void newton_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, const BigInteger& divisor,
                      ForkJoinPool* pool)
 {
     require_bound(numerator.sign() >= 0 && divisor.sign() > 0 && shift >= 0, "quotient of non-negative operands");
@@ -172,35 +167,41 @@ void newton_quotient(BigInteger& quotient, const BigInteger& numerator, int64_t 
     const int64_t t = b - 4;
     BigInteger reciprocal;
     approximate_reciprocal(reciprocal, divisor, p, pool);
+
+    // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R
+    // lies in [-divisor, 2 divisor), within M / 2 either side of 0. A mod M
+    // is taken first, so that the numerator can give way to the quotient.
+    const size_t limbs = wrapped_limbs_for_bits(b + 3);
+    const int64_t wrapped_bits = 64 * static_cast<int64_t>(limbs);
+    BigInteger remainder;
+    reduce_wrapped(remainder, numerator, limbs);
+    rotate_wrapped(remainder, shift % wrapped_bits, limbs);
+    const uint64_t dividend_low = shift >= 64 ? 0 : mpz_getlimbn(numerator, 0) << shift;
+
     // A' x / 2^(p+4); a power of two (a reciprocal's own numerator) only
     // shifts x.
     if (is_power_of_two(numerator)) {
         shift_by(quotient, reciprocal, numerator.bits() - 1 + shift - t - (p + 4));
+        numerator.release();
     } else {
-        shift_by(quotient, numerator, shift - t);
+        quotient = std::move(numerator);
+        shift_by(quotient, quotient, shift - t);
         multiply(quotient, quotient, reciprocal, pool);
         shift_right(quotient, quotient, p + 4);
+        quotient.shrink_to_fit();
     }
     reciprocal.release();
 
-    // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R
-    // lies in [-divisor, 2 divisor), within M / 2 either side of 0.
-    const size_t limbs = wrapped_limbs_for_bits(b + 3);
-    const BigInteger modulus = wrapped_modulus(limbs);
-    BigInteger remainder, reduced, product;
-    reduce_wrapped(remainder, numerator, limbs);
-    shift_left(remainder, remainder, shift % (64 * static_cast<int64_t>(limbs)));
-    reduce_wrapped(remainder, remainder, limbs);
+    BigInteger reduced, product;
     reduce_wrapped(reduced, quotient, limbs);
     multiply_wrapped(product, reduced, divisor, limbs, pool);
     reduced.release();
     mpz_sub(remainder, remainder, product);
     product.release();
-    nearest_representative(remainder, modulus);
+    nearest_representative(remainder, limbs);
     // Checked: R = A - Q0 divisor mod 2^64 as well, so that R is the
     // remainder itself unless that is off by a multiple of 2^64 M; and below,
     // R brought into [0, divisor) by one correction at most.
-    const uint64_t dividend_low = shift >= 64 ? 0 : mpz_getlimbn(numerator, 0) << shift;
     require_bound(dividend_low - mpz_getlimbn(quotient, 0) * mpz_getlimbn(divisor, 0) == low_limb(remainder),
                   "Newton quotient's remainder agrees mod 2^64");
     if (remainder.sign() < 0) {

@@ -45,7 +45,7 @@ void floor_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, c
     const int64_t dividend_bits = numerator.sign() == 0 ? 0 : numerator.bits() + shift;
     const int64_t quotient_bits = dividend_bits - divisor.bits() + 1;
     if (newton_division_pays(mpz_size(divisor), quotient_bits)) {
-        newton_quotient(quotient, numerator, shift, divisor, pool);
+        newton_quotient(quotient, std::move(numerator), shift, divisor, pool);
         return;
     }
     const int64_t low_bit_count = quotient_bits > 0 ? quotient_bits / 2 : 0;
