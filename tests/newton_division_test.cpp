@@ -16,7 +16,7 @@
 
 namespace {
 
-// A second integer of the same value: a quotient takes its numerator over.
+// A second integer of the same value, for a quotient that takes its numerator over.
 BigInteger copy_of(const BigInteger& value)
 {
     BigInteger copy;

@@ -143,8 +143,11 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
 
 // With A = numerator 2^shift, b = bits(divisor), q = A / divisor < 2^qb
 // (qb = bits(A) - b + 1) and p = qb + 3: x = approximate_reciprocal(divisor,
-// p) lies within 2 of 2^(p+b) / divisor, and A' = floor(A / 2^t), t = b - 4,
-// within 1 of A / 2^t. Then A' x / 2^(p+b-t) differs from q by less than
+// p) lies within 2 of 2^(p+b) / divisor, and A' within 1 of A / 2^t,
+// t = b - 4: A / 2^t itself where t <= shift, so that A' x / 2^(p+4) is
+// numerator x / 2^(p+4+t-shift) and no shifted copy of the numerator is
+// made, and floor(A / 2^t) otherwise. Then A' x / 2^(p+b-t) differs from q
+// by less than
 //     2^t x / 2^(p+b)       < 2^(t-b) (2^(p+1) + 2) / 2^p  <= 1/8 + 2^-p
 //   + 2 A / 2^(p+b)         < 2^(qb-p)                      = 1/8,
 // so Q0 = floor(A' x / 2^(p+4)) is floor(q) - 1, floor(q) or floor(q) + 1
@@ -168,30 +171,29 @@ void newton_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, 
     BigInteger reciprocal;
     approximate_reciprocal(reciprocal, divisor, p, pool);
 
-    // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R
-    // lies in [-divisor, 2 divisor), within M / 2 either side of 0. A mod M
-    // is taken first, so that the numerator can give way to the quotient.
-    const size_t limbs = wrapped_limbs_for_bits(b + 3);
-    const int64_t wrapped_bits = 64 * static_cast<int64_t>(limbs);
-    BigInteger remainder;
-    reduce_wrapped(remainder, numerator, limbs);
-    rotate_wrapped(remainder, shift % wrapped_bits, limbs);
-    const uint64_t dividend_low = shift >= 64 ? 0 : mpz_getlimbn(numerator, 0) << shift;
-
     // A' x / 2^(p+4); a power of two (a reciprocal's own numerator) only
-    // shifts x.
+    // shifts x. (p + 4 + t - shift = bits(numerator) + 4 > 0.)
     if (is_power_of_two(numerator)) {
         shift_by(quotient, reciprocal, numerator.bits() - 1 + shift - t - (p + 4));
-        numerator.release();
+    } else if (shift >= t) {
+        multiply(quotient, numerator, reciprocal, pool);
+        shift_right(quotient, quotient, p + 4 + t - shift);
     } else {
-        quotient = std::move(numerator);
-        shift_by(quotient, quotient, shift - t);
+        shift_right(quotient, numerator, t - shift);
         multiply(quotient, quotient, reciprocal, pool);
         shift_right(quotient, quotient, p + 4);
-        quotient.shrink_to_fit();
     }
+    quotient.shrink_to_fit();
     reciprocal.release();
 
+    // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R
+    // lies in [-divisor, 2 divisor), within M / 2 either side of 0.
+    const size_t limbs = wrapped_limbs_for_bits(b + 3);
+    BigInteger remainder;
+    reduce_wrapped(remainder, numerator, limbs);
+    rotate_wrapped(remainder, shift % (64 * static_cast<int64_t>(limbs)), limbs);
+    const uint64_t dividend_low = shift >= 64 ? 0 : mpz_getlimbn(numerator, 0) << shift;
+    numerator.release();
     BigInteger reduced, product;
     reduce_wrapped(reduced, quotient, limbs);
     multiply_wrapped(product, reduced, divisor, limbs, pool);

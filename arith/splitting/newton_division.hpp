@@ -23,6 +23,6 @@ bool newton_division_pays(size_t divisor_limbs, int64_t quotient_bits);
 // low zeros of the dividend are never formed. The approximate quotient is
 // within one of the floor by the bounds derived beside the code, and the
 // remainder, checked to lie in [0, divisor), makes it the floor exactly.
-// numerator is taken over: its limbs become the quotient's.
+// numerator is taken over and freed as soon as the remainder has its part.
 void newton_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, const BigInteger& divisor,
                      ForkJoinPool* pool = nullptr);
