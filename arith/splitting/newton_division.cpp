@@ -10,6 +10,11 @@
 
 namespace {
 
+// A quotient's dividend is cut to a shorter copy before it multiplies the
+// reciprocal where that drops more than this fraction of its bits: the copy
+// costs memory, a longer product only a little time.
+constexpr int64_t DROPPED_BITS_FOR_A_COPY = 16;
+
 // Bits kept of the divisor beyond the precision at each step: its cut then
 // moves the reciprocal by less than 4 * 2^-8 of its last place.
 constexpr int64_t CUT_GUARD_BITS = 8;
@@ -144,10 +149,11 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
 // With A = numerator 2^shift, b = bits(divisor), q = A / divisor < 2^qb
 // (qb = bits(A) - b + 1) and p = qb + 3: x = approximate_reciprocal(divisor,
 // p) lies within 2 of 2^(p+b) / divisor, and A' within 1 of A / 2^t,
-// t = b - 4: A / 2^t itself where t <= shift, so that A' x / 2^(p+4) is
+// t = b - 4: floor(A / 2^t) where that drops many of the numerator's bits,
+// and otherwise A / 2^t itself, so that A' x / 2^(p+4) is
 // numerator x / 2^(p+4+t-shift) and no shifted copy of the numerator is
-// made, and floor(A / 2^t) otherwise. Then A' x / 2^(p+b-t) differs from q
-// by less than
+// made (the divisions of a run drop some 70 bits of hundreds of millions).
+// Then A' x / 2^(p+b-t) differs from q by less than
 //     2^t x / 2^(p+b)       < 2^(t-b) (2^(p+1) + 2) / 2^p  <= 1/8 + 2^-p
 //   + 2 A / 2^(p+b)         < 2^(qb-p)                      = 1/8,
 // so Q0 = floor(A' x / 2^(p+4)) is floor(q) - 1, floor(q) or floor(q) + 1
@@ -175,7 +181,7 @@ void newton_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, 
     // shifts x. (p + 4 + t - shift = bits(numerator) + 4 > 0.)
     if (is_power_of_two(numerator)) {
         shift_by(quotient, reciprocal, numerator.bits() - 1 + shift - t - (p + 4));
-    } else if (shift >= t) {
+    } else if (t - shift <= numerator.bits() / DROPPED_BITS_FOR_A_COPY) {
         multiply(quotient, numerator, reciprocal, pool);
         shift_right(quotient, quotient, p + 4 + t - shift);
     } else {
