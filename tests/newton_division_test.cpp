@@ -207,3 +207,40 @@ TEST(NewtonDivision, WrappedRotationsAreShiftsModuloTwoToTheLimbsMinusOne)
         }
     }
 }
+
+TEST(NewtonDivision, HighProductsAreShortOfTheFloorByAnEighthAtMost)
+{
+    // floor((a b - e) / 2^shift) with 0 <= e < 2^(shift - 3): result 2^shift
+    // <= a b < result 2^shift + 2^shift + 2^(shift - 3). Around the size from
+    // which both halves' products go to the transforms, with random
+    // operands, all one bits (the low parts' product at its largest) and
+    // unbalanced ones.
+    Random random(26);
+    const size_t crossover = transform_product_limbs();
+    const int64_t least = crossover == SIZE_MAX ? 4000 : 64 * static_cast<int64_t>(crossover);
+    for (const int64_t half : {least - 1, least, least + 70, 3 * least}) {
+        const int64_t shift = 2 * half + 3;
+        for (int shape = 0; shape < 2; ++shape) {
+            for (const int64_t b_bits : {shift, shift / 2 + 64, 2 * shift}) {
+                const BigInteger a = random.number(shift + 5, shape), b = random.number(b_bits, shape);
+                BigInteger found, exact, low;
+                high_product(found, a, copy_of(b), shift, nullptr);
+                mpz_mul(exact, a, b);
+                BigInteger floor_value;
+                shift_right(floor_value, exact, shift);
+                mpz_sub(low, floor_value, found);
+                const std::string where = std::to_string(shift) + "-bit shift, shape " + std::to_string(shape) +
+                                          ", b of " + std::to_string(b_bits) + " bits";
+                ASSERT_TRUE(mpz_cmp_ui(low.get(), 0) == 0 || mpz_cmp_ui(low.get(), 1) == 0) << where;
+                // a b - found 2^shift < 2^shift + 2^(shift - 3)
+                BigInteger excess;
+                shift_left(excess, found, shift);
+                mpz_sub(excess, exact, excess);
+                EXPECT_GE(excess.sign(), 0) << where;
+                BigInteger limit(9);
+                shift_left(limit, limit, shift - 3);
+                EXPECT_LT(mpz_cmp(excess, limit), 0) << where;
+            }
+        }
+    }
+}

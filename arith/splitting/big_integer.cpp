@@ -105,6 +105,35 @@ void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, For
     mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
 }
 
+void high_product(BigInteger& result, const BigInteger& a, BigInteger b, int64_t shift, ForkJoinPool* pool)
+{
+    require_bound(a.sign() >= 0 && b.sign() >= 0 && shift >= 3 && &result != &a, "high product of non-negative operands");
+    const int64_t m = (shift - 3) / 2, j = shift - 3 - m;  // m <= j <= m + 1
+    // Both halves' products through the transforms, or one product.
+    const int64_t least_bits = 64 * static_cast<int64_t>(std::min<size_t>(transform_product_limbs(), INT64_MAX / 128));
+    if (std::min(a.bits() - j, b.bits() - m) < least_bits || m < least_bits) {
+        multiply(result, a, b, pool);
+        shift_right(result, result, shift);
+        return;
+    }
+    BigInteger b_low;
+    low_bits(b_low, b, m);
+    shift_right(b, b, m);
+    b.shrink_to_fit();
+    multiply(result, a, b, pool);  // a b_hi
+    b.release();
+    BigInteger cross;
+    shift_right(cross, a, j);
+    multiply(cross, cross, b_low, pool);  // a_hi b_lo
+    b_low.release();
+    // (a b_hi 2^m + a_hi b_lo 2^j) / 2^shift = (a b_hi + a_hi b_lo 2^(j-m)) / 2^(shift-m)
+    shift_left(cross, cross, j - m);
+    mpz_add(result, result, cross);
+    cross.release();
+    shift_right(result, result, shift - m);
+    result.shrink_to_fit();
+}
+
 void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger& b, size_t limbs, ForkJoinPool* pool)
 {
     require_bound(a.sign() >= 0 && b.sign() >= 0 && mpz_size(a) <= limbs && mpz_size(b) <= limbs && &product != &a &&

@@ -47,6 +47,17 @@ private:
 // be a or b.
 void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool = nullptr);
 
+// result <- floor((a b - e) / 2^shift) for a, b >= 0, shift >= 3 and some e
+// in [0, 2^(shift - 3)): the product's part above 2^shift, less by at most
+// an eighth before the floor. Where both operands reach far past half the
+// shift, a = a_hi 2^j + a_lo and b = b_hi 2^m + b_lo with j + m = shift - 3
+// give a b - a_lo b_lo = a b_hi 2^m + a_hi b_lo 2^j, two products whose
+// transforms together are about as long as the whole product's and whose
+// result and scratch are half as large again as one operand at most, not
+// twice; a_lo b_lo < 2^(shift - 3) is left out. Elsewhere e = 0. b is taken
+// over; result may not be a.
+void high_product(BigInteger& result, const BigInteger& a, BigInteger b, int64_t shift, ForkJoinPool* pool = nullptr);
+
 // product <- a * b mod 2^(64 limbs) - 1, in [0, 2^(64 limbs) - 1), for
 // 0 <= a, b < 2^(64 limbs) and limbs a count from ntt_wrapped_limbs, by
 // one cyclic convolution of the transforms (the CPU's best path, the

@@ -156,7 +156,9 @@ void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precisio
 // Then A' x / 2^(p+b-t) differs from q by less than
 //     2^t x / 2^(p+b)       < 2^(t-b) (2^(p+1) + 2) / 2^p  <= 1/8 + 2^-p
 //   + 2 A / 2^(p+b)         < 2^(qb-p)                      = 1/8,
-// so Q0 = floor(A' x / 2^(p+4)) is floor(q) - 1, floor(q) or floor(q) + 1
+// and high_product takes it less by at most 1/8 more (p + 4 = p + b - t),
+// so Q0, the floor of a number within 3/8 + 2^-p < 1 of q, is floor(q) - 1,
+// floor(q) or floor(q) + 1
 // and the remainder R = A - Q0 divisor lies in [-divisor, 2 divisor). R is
 // found modulo 2^N - 1 by a product of half the length of Q0 divisor, and
 // checked modulo 2^64 and by one correction bringing it into [0, divisor):
@@ -182,14 +184,12 @@ void newton_quotient(BigInteger& quotient, BigInteger numerator, int64_t shift, 
     if (is_power_of_two(numerator)) {
         shift_by(quotient, reciprocal, numerator.bits() - 1 + shift - t - (p + 4));
     } else if (t - shift <= numerator.bits() / DROPPED_BITS_FOR_A_COPY) {
-        multiply(quotient, numerator, reciprocal, pool);
-        shift_right(quotient, quotient, p + 4 + t - shift);
+        high_product(quotient, numerator, std::move(reciprocal), p + 4 + t - shift, pool);
     } else {
-        shift_right(quotient, numerator, t - shift);
-        multiply(quotient, quotient, reciprocal, pool);
-        shift_right(quotient, quotient, p + 4);
+        BigInteger cut;
+        shift_right(cut, numerator, t - shift);
+        high_product(quotient, cut, std::move(reciprocal), p + 4, pool);
     }
-    quotient.shrink_to_fit();
     reciprocal.release();
 
     // R modulo M = 2^N - 1, N = 64 n >= b + 3, by the wrapped product: R

@@ -29,7 +29,7 @@ constexpr int32_t SPLITTING_THREADS_FROM_LIMBS = 5000;
 // The error of a run of pi = 4 sum c_i arctan(1/x_i), with C = sum |c_i|.
 // With N limbs, E = 4 (N - 1) and B = fraction_bits_for(N), each series' sum
 // S_i is within 10^-E / x_i^3 of arctan(1/x_i) (the tail it leaves off, see
-// arctan_splitting_terms), and its quotient Q_i within 1 + 2^-61 < 2 of
+// arctan_splitting_terms), and its quotient Q_i within 9/8 + 2^-61 < 2 of
 // 2^B S_i (truncated_quotient.hpp). So W = sum 4 c_i Q_i is within
 // 2 * 4 C + 2^B 10^-E tau of 2^B pi, tau = 4 sum |c_i| / x_i^3 being the
 // tails' weight (and W > 0, its error far below 2^B pi), and

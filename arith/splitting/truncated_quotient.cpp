@@ -1,13 +1,13 @@
-// Why the result is within 1 + 2^-61 of Y. Let prec = quotient_bits + 64 and
+// Why the result is within 9/8 + 2^-61 of Y. Let prec = quotient_bits + 64 and
 // e = 2^(1-prec). An operand A longer than prec bits is replaced by
 // A' = floor(A / 2^s) with A' >= 2^(prec-1), so A' 2^s lies in (A (1 - e), A].
 // N and D are cut so. The factor F = floor(2^c / D') has at least prec bits
 // by the choice of c, so F 2^-c lies in ((1 / D') (1 - e), 1 / D']. Together
 // the approximation Y' = N' F 2^(sN - sD - c + E) of Y lies in
 // (Y (1 - e)^2, Y / (1 - e)), so |Y' - Y| < 4 e Y < 4 * 2^(1 - prec + quotient_bits)
-// = 2^-61. The last step is an exact floor (floor(floor(A / 2^s) / 2^t) =
-// floor(A / 2^(s+t))), so the result is floor(Y'), which lies in
-// (Y' - 1, Y'] and so in (Y - 1 - 2^-61, Y + 2^-61).
+// = 2^-61. The last step is a floor of Y' less at most 1/8 (high_product's;
+// floor(floor(A / 2^s) / 2^t) = floor(A / 2^(s+t)) where it shifts left), so
+// the result lies in (Y' - 9/8, Y'] and so in (Y - 9/8 - 2^-61, Y + 2^-61).
 // The same holds for divide_quotient, with F 2^-c replaced by 1 / D' itself:
 // N' / D' 2^(sN - sD + E) lies in (Y (1 - e), Y / (1 - e)), within
 // 2 e Y / (1 - e) < 2^-61 of Y, and its floor is taken exactly.
@@ -87,8 +87,15 @@ BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepare
 {
     require_bound(numerator.sign() > 0, "quotient of positive operands");
     const int64_t numerator_shift = cut_in_place(numerator, prepared.quotient_bits + GUARD_BITS);
-    multiply(numerator, numerator, prepared.factor, pool);
-    shift_by(numerator, numerator, numerator_shift - prepared.divisor_shift - prepared.factor_shift + prepared.two_exponent);
+    const int64_t shift = numerator_shift - prepared.divisor_shift - prepared.factor_shift + prepared.two_exponent;
+    if (shift <= -3) {
+        BigInteger quotient;
+        high_product(quotient, prepared.factor, std::move(numerator), -shift, pool);
+        numerator = std::move(quotient);
+    } else {
+        multiply(numerator, numerator, prepared.factor, pool);
+        shift_by(numerator, numerator, shift);
+    }
     // The error argument assumed Y < 2^quotient_bits; floor(Y') >= 2^quotient_bits
     // would show that it was not so.
     require_bound(numerator.bits() <= prepared.quotient_bits, "quotient within its stated bits");

@@ -23,7 +23,7 @@ struct PreparedQuotient {
 PreparedQuotient prepare_quotient(BigInteger divisor, int64_t two_exponent, int64_t quotient_bits,
                                   ForkJoinPool* pool = nullptr);
 
-// An integer less than 1 + 2^-61 away from Y = numerator * 2^E / D.
+// An integer less than 9/8 + 2^-61 away from Y = numerator * 2^E / D.
 // numerator is taken over and freed once cut.
 BigInteger finish_quotient(BigInteger numerator, const PreparedQuotient& prepared, ForkJoinPool* pool = nullptr);
 
