@@ -178,7 +178,7 @@ TEST(EndToEnd, UnderAnAddressSpaceLimitARunThatPassesTheCheckReachesItsEnd)
     // the check and must carry the run to its end.
     constexpr int32_t decimals = 1000000;
     const int64_t needed = run_bytes_needed(limb_count_for(decimals));
-    const int64_t probe = int64_t{usable_cpu_count()} * thread_address_space_bytes() + (int64_t{32} << 20);
+    const int64_t probe = int64_t{usable_cpu_count()} * thread_address_space_bytes() + (int64_t{16} << 20);
     TempDir probe_dir;
     const ProcessResult refused = run_pi(probe_dir.path(), std::to_string(decimals) + "\n", [probe] {
         const rlimit limit{rlim_t(probe), rlim_t(probe)};

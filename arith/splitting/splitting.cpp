@@ -131,22 +131,22 @@ int64_t splitting_error_bound(std::span<const FormulaTerm> formula)
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
     // The run's peak beyond total and the result's write buffer, all of the
-    // process counted: the most of two to five runs (/usr/bin/time -v), less
-    // those, in MB, is
-    //     digits (millions)   1     5     6     7     8     9    10    15
-    //     peak               20.1  38.6  51.8  58.9  66.9  70.5  69.6  94.9
-    //     digits (millions)  20    30    100   1,000  2,147
-    //     peak              120   179    604   5,930  12,412
-    // From about twelve million digits on, the numbers and the transforms'
-    // scratch that grow with the digits set it, and 6.5 bytes a digit and 8
-    // MiB stay above it (106 MB at fifteen million, 658 at a hundred, 13,967
-    // at 2,147 million). Below, a part that does not grow weighs more (the
-    // transforms' tables, the threads, the memory kept for reuse under two
-    // million digits), and the transform lengths step up between five and
-    // nine million: 4 bytes a digit and 35 MiB stay above it (72.7 MB at
-    // nine million, 76.7 at ten).
+    // process counted: the most of three to five runs (/usr/bin/time -v),
+    // less those, in MB, is
+    //     digits (millions)   1     5     7     9    10    12    15    20
+    //     peak               14.9  40.2  51.8  58.0  61.4  75.5  87.5  105
+    //     digits (millions)  30    100
+    //     peak              176   439
+    // It is set by the largest products beside the numbers they serve: a
+    // quotient's product with its reciprocal, the last quotient's with its
+    // prepared factor, the sums' top merges. Their transform lengths step
+    // by 4/3 and 3/2, and where the threads' work meets at the peak varies
+    // from run to run (at thirty million digits the peaks of five runs
+    // spread over 20%). Below eleven million digits 5 bytes a digit and 20
+    // MB stay above it (70 MB at ten million); from there 4.5 bytes a digit
+    // and 55 MB (190 MB at thirty million, 505 at a hundred).
     const int64_t digits = fraction_digits(limb_count);
-    return std::max(digits * 13 / 2 + (int64_t{8} << 20), 4 * digits + (int64_t{35} << 20));
+    return digits < 11'000'000 ? 5 * digits + 20'000'000 : digits * 9 / 2 + 55'000'000;
 }
 
 int64_t splitting_progress_total(int32_t limb_count) { return splitting_progress_total(TERM_TABLE, limb_count); }
