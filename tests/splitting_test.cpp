@@ -147,6 +147,39 @@ TEST(Splitting, RangesSumToThePlainRationalSumOverTheirLcm)
     mpq_clears(expected, found, nullptr);
 }
 
+TEST(Splitting, OddPrimePowersMatchTheirSmallestPrimeFactors)
+{
+    // Limits where the sieve's windows of 2^21 odd numbers end (2^22 - 1 is
+    // the last number of the first), where the bits fill whole words (127),
+    // and the smallest ones.
+    constexpr int64_t window_end = int64_t{1} << 22;
+    const int64_t top = 2 * window_end + 5;
+    std::vector<uint32_t> smallest_factor(static_cast<size_t>(top + 1), 0);
+    for (int64_t n = 3; n <= top; n += 2)
+        if (smallest_factor[n] == 0)
+            for (int64_t multiple = n; multiple <= top; multiple += 2 * n)
+                if (smallest_factor[multiple] == 0)
+                    smallest_factor[multiple] = static_cast<uint32_t>(n);
+    for (int64_t limit : {int64_t{0}, int64_t{2}, int64_t{3}, int64_t{9}, int64_t{26}, int64_t{27}, int64_t{127},
+                          int64_t{128}, window_end - 3, window_end - 2, window_end - 1, window_end, window_end + 1,
+                          2 * window_end - 1, 2 * window_end + 1, top}) {
+        std::vector<uint32_t> powers, primes;
+        for (int64_t n = 3; n <= limit; n += 2) {
+            const uint32_t p = smallest_factor[n];
+            int64_t rest = n;
+            while (rest % p == 0)
+                rest /= p;
+            if (rest == 1) {
+                powers.push_back(static_cast<uint32_t>(n));
+                primes.push_back(p);
+            }
+        }
+        const OddPrimePowers list = odd_prime_powers_up_to(limit);
+        EXPECT_EQ(list.powers, powers) << "up to " << limit;
+        EXPECT_EQ(list.primes, primes) << "up to " << limit;
+    }
+}
+
 TEST(Splitting, LcmsMadeTogetherEqualLcmsMadeAlone)
 {
     // Unsorted, repeated, and bounds that are prime powers themselves.
