@@ -135,21 +135,22 @@ int64_t splitting_bytes_needed(int32_t limb_count)
     // less those, in MB, is
     //     digits (millions)   1     5     7     9   9.5    10  10.2  10.5
     //     peak               14.9  40.2  51.8  58.0  56.5  61.4  69.4  69.5
-    //     digits (millions)  11    12    15    20    30    100   1,000
-    //     peak              72.4  75.5  87.5   105   176   454   4,212
-    // It is set by the largest products beside the numbers they serve: a
-    // quotient's product with its reciprocal, the last quotient's with its
-    // prepared factor, the sums' top merges. Their transform lengths step
-    // by 4/3 and 3/2, one step just above ten million digits, and where the
-    // threads' work meets at the peak varies from run to run (at thirty
-    // million digits the peaks of five runs spread over 20%). Up to ten
-    // million digits and their guard limbs 4.5 bytes a digit and 21 MB stay
-    // above it (66 MB at ten million); from there 4.5 bytes a digit and 55
-    // MB (101 MB just above ten million, 190 at thirty, 505 at a hundred,
-    // 4,555 at a thousand).
+    //     digits (millions)  11    12    15    20    30    100   1,000  2,147
+    //     peak              72.4  75.5  87.5   105   176   454   4,704  9,806
+    // (the last two of two runs and one). It is set by the largest products
+    // beside the numbers they serve: a quotient's product with its
+    // reciprocal, the last quotient's with its prepared factor, the sums' top
+    // merges. Their transform lengths step by 4/3 and 3/2, one step just
+    // above ten million digits, and where the threads' work meets at the
+    // peak varies from run to run (at thirty million digits the peaks of
+    // five runs spread over 20%, at a thousand million two runs over 9%). Up
+    // to ten million digits and their guard limbs 4.5 bytes a digit and 21 MB
+    // stay above it (66 MB at ten million); from there 5 bytes a digit and 32
+    // MB (83 MB just above ten million, 182 at thirty, 532 at a hundred,
+    // 5,032 at a thousand, 10,770 at the top of the range).
     constexpr int64_t STEP_DIGITS = 10'000'000 + 64;  // and sixteen guard limbs
     const int64_t digits = fraction_digits(limb_count);
-    return digits * 9 / 2 + (digits <= STEP_DIGITS ? 21'000'000 : 55'000'000);
+    return digits <= STEP_DIGITS ? digits * 9 / 2 + 21'000'000 : digits * 5 + 32'000'000;
 }
 
 int64_t splitting_progress_total(int32_t limb_count) { return splitting_progress_total(TERM_TABLE, limb_count); }
