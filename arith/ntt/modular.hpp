@@ -86,6 +86,51 @@ private:
     double inverse_;
 };
 
+// ---- Lazy residues: the transforms' arithmetic
+//
+// The fast transforms hold a residue mod p as any integer v congruent to
+// it with |v| < 2^53 (a double, or a 64-bit integer on the portable path),
+// and reduce only where a bound below would be passed. A bound X says
+// |v| <= X p; every bound below 8 keeps |v| < 2^53, since p < 2^50. With
+// u = 2^-53 the unit roundoff of a double (round to nearest) and q =
+// rint(e) for an estimate e of a quotient, |q - exact| <= 1/2 + |e - exact|:
+//
+// reduce(a) = a - q p, q = rint(fl(a fl(1/p))): for |a| < 2^53, the
+//   estimate is within |a / p| 2u (1 + u) < 2^-48 of a / p, so the result
+//   lies within p (1/2 + 2^-48) of 0: the bound HALF.
+// multiply(a, s) for a factor s with |s| <= HALF p and s' an estimate of
+//   s / p, q = rint(fl(a s')), r = (a s - q p) exactly: with |a| <= X p,
+//   |a s / p| <= X HALF p < X HALF 2^50, and for s' = fl(s / p), rounded
+//   once, e is within that times 2u (1 + u), so |r| <= (1/2 + X/8 (1 + 2^-44)) p:
+//   after_factor(X). For s' = fl(s fl(1/p)), rounded twice, the estimate
+//   is within 3u (1 + u)^2 of it: after_vector_factor(X),
+//   (1/2 + 3X/16 (1 + 2^-44)) p.
+// multiply_any(a, b), q = rint(fl(fl(a b) fl(1/p))): with |a| <= X p and
+//   |b| <= Y p, |a b / p| <= X Y p, and three roundings put e within
+//   3u (1 + u)^2 of it: after_any(X, Y), (1/2 + 3XY/8 (1 + 2^-44)) p.
+//
+// Why a s - q p comes out exactly. With doubles, h = fl(a s) and
+// l = fma(a, s, -h) = a s - h exactly (the error of a product is a double);
+// fma(-q, p, h) rounds h - q p = (a s - q p) - l once, and that is an
+// integer below 2^53 in magnitude, so it is exact: |a s - q p| <= 4 p <
+// 2^52 for the bounds used here, and |l| <= ulp(h) / 2 <= 2^50 for
+// |a s| < 2^103 (X <= 8 with |s| <= HALF p, or X Y <= 8 for multiply_any).
+// Adding l is exact for the same reason. With 64-bit integers, a s - q p
+// is computed modulo 2^64 and is the exact value, which lies in
+// (-2^63, 2^63).
+inline constexpr double HALF = 0.5 + 0x1p-48;
+inline constexpr double EXACT_LIMIT = 8;  // |v| <= 8 p < 2^53
+constexpr double after_factor(double x) { return 0.5 + x / 8 * (1 + 0x1p-44); }
+constexpr double after_vector_factor(double x) { return 0.5 + 3 * x / 16 * (1 + 0x1p-44); }
+constexpr double after_any(double x, double y) { return 0.5 + 3 * x * y / 8 * (1 + 0x1p-44); }
+
+// The representative of a residue r in [0, p) nearest 0, within p/2 of it:
+// the form the fast transforms' factors take.
+constexpr int64_t centered(uint64_t r, uint64_t p)
+{
+    return r > p / 2 ? static_cast<int64_t>(r) - static_cast<int64_t>(p) : static_cast<int64_t>(r);
+}
+
 // A root of unity of order length mod the prime (length = 2^k or 3 * 2^k,
 // k <= 32).
 uint64_t root_of_unity(const TransformPrime& prime, uint64_t length);

@@ -1,16 +1,7 @@
-// The AVX-512 kernel: residues as doubles, eight to a register.
-//
-// Why the products are exact. For a, b in [0, p), p in (2^49, 2^50), a b
-// < 2^100. h = fl(a b) and l = fma(a, b, -h) = a b - h exactly (an integer
-// of at most 2^46 in size, half a unit in h's last place). The quotient
-// q = rint(fl(h fl(1/p))) is within 0.375 + 0.5 of a b / p (modular.hpp's
-// bound), so a b - q p lies in [-0.875 p, 0.875 p]; h - q p, within 2^46 of
-// it, is an integer below 2^53 and so comes out of fma(-q, p, h) exactly, as
-// does the sum with l. One addition of p where the result is negative brings
-// it into [0, p). For a fixed factor s the quotient is
-// rint(fl(a fl(s fl(1/p)))), within 0.375 + 0.5 of a s / p in the same way,
-// one product fewer. Sums and differences of residues are exact integers
-// below 2^51.
+// The AVX-512 kernel: lazy residues as doubles, eight to a register, with
+// the rules of modular.hpp: a product's quotient q = rint(fl(a s')) and its
+// remainder fma(-q, p, fl(a s)) + fma(a, s, -fl(a s)), exact because the
+// error of a product is a double and the remainder an integer below 2^53.
 #define KERNEL_TARGET __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw")))
 #include "ntt/kernels/transform_kernel.hpp"
 
@@ -28,16 +19,16 @@ namespace {
 struct Avx512Traits {
     using Value = double;
     using Vector = __m512d;
+    using QuotientVector = __m512d;
     static constexpr size_t LANES = 8;
 
     struct Arithmetic {
         KERNEL_TARGET explicit Arithmetic(const Modulus& m)
-            : p(_mm512_set1_pd(double(m.p()))), inverse(_mm512_set1_pd(m.inverse())), p_one(double(m.p())),
-              inverse_one(m.inverse())
+            : p(_mm512_set1_pd(double(m.p()))), inverse(_mm512_set1_pd(m.inverse())), p_one(double(m.p()))
         {
         }
         __m512d p, inverse;
-        double p_one, inverse_one;
+        double p_one;
     };
     // Held as scalars and broadcast where used: a table of vector registers
     // would need an alignment that the allocator of a function built for
@@ -45,44 +36,54 @@ struct Avx512Traits {
     struct Factor {
         double s, s_over_p;
     };
+    struct VectorFactor {
+        __m512d s, s_over_p;
+    };
 
-    KERNEL_INLINE static Factor factor(uint64_t s, const Arithmetic& a)
+    KERNEL_INLINE static Factor factor(int64_t s, const Arithmetic& a) { return {double(s), double(s) / a.p_one}; }
+    KERNEL_INLINE static Factor factor_of(Value s, double s_over_p) { return {s, s_over_p}; }
+    KERNEL_INLINE static VectorFactor vector_factor(Vector s, const Arithmetic& a)
     {
-        return factor_of(double(s), a);
+        return {s, _mm512_mul_pd(s, a.inverse)};
     }
-    KERNEL_INLINE static Factor factor_of(Value s, const Arithmetic& a) { return {s, s * a.inverse_one}; }
+    KERNEL_INLINE static QuotientVector quotients_of(Vector s, const Arithmetic& a) { return _mm512_div_pd(s, a.p); }
     KERNEL_INLINE static Vector broadcast(Value v) { return _mm512_set1_pd(v); }
     KERNEL_INLINE static Vector load(const Value* p) { return _mm512_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm512_storeu_pd(p, v); }
-    KERNEL_INLINE static Vector add(Vector x, Vector y, const Arithmetic& a)
+    KERNEL_INLINE static void store_quotients(double* p, QuotientVector v) { _mm512_storeu_pd(p, v); }
+    KERNEL_INLINE static Vector add(Vector x, Vector y) { return _mm512_add_pd(x, y); }
+    KERNEL_INLINE static Vector subtract(Vector x, Vector y) { return _mm512_sub_pd(x, y); }
+    KERNEL_INLINE static Vector round(Vector v)
     {
-        const __m512d sum = _mm512_add_pd(x, y);
-        return _mm512_mask_sub_pd(sum, _mm512_cmp_pd_mask(sum, a.p, _CMP_GE_OQ), sum, a.p);
+        return _mm512_roundscale_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     }
-    KERNEL_INLINE static Vector subtract(Vector x, Vector y, const Arithmetic& a)
+    KERNEL_INLINE static Vector reduce(Vector x, const Arithmetic& a)
     {
-        const __m512d difference = _mm512_sub_pd(x, y);
-        return _mm512_mask_add_pd(difference, _mm512_cmp_pd_mask(difference, _mm512_setzero_pd(), _CMP_LT_OQ),
-                                  difference, a.p);
+        return _mm512_fnmadd_pd(round(_mm512_mul_pd(x, a.inverse)), a.p, x);
     }
-    KERNEL_INLINE static Vector reduce(Vector h, Vector l, Vector quotient, const Arithmetic& a)
+    KERNEL_INLINE static Vector canonical(Vector x, const Arithmetic& a)
     {
-        const __m512d q = _mm512_mask_roundscale_pd(quotient, 0xff, quotient, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-        const __m512d r = _mm512_add_pd(_mm512_fnmadd_pd(q, a.p, h), l);
-        return _mm512_mask_add_pd(r, _mm512_cmp_pd_mask(r, _mm512_setzero_pd(), _CMP_LT_OQ), r, a.p);
+        return _mm512_mask_add_pd(x, _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_LT_OQ), x, a.p);
+    }
+    // a s - q p for the estimate e of a s / p.
+    KERNEL_INLINE static Vector remainder(Vector x, Vector s, Vector e, const Arithmetic& a)
+    {
+        const __m512d h = _mm512_mul_pd(x, s);
+        const __m512d l = _mm512_fmsub_pd(x, s, h);
+        return _mm512_add_pd(_mm512_fnmadd_pd(round(e), a.p, h), l);
     }
     KERNEL_INLINE static Vector multiply(Vector x, const Factor& f, const Arithmetic& a)
     {
         const __m512d s = _mm512_set1_pd(f.s);
-        const __m512d h = _mm512_mul_pd(x, s);
-        const __m512d l = _mm512_fmsub_pd(x, s, h);
-        return reduce(h, l, _mm512_mul_pd(x, _mm512_set1_pd(f.s_over_p)), a);
+        return remainder(x, s, _mm512_mul_pd(x, _mm512_set1_pd(f.s_over_p)), a);
+    }
+    KERNEL_INLINE static Vector multiply(Vector x, const VectorFactor& f, const Arithmetic& a)
+    {
+        return remainder(x, f.s, _mm512_mul_pd(x, f.s_over_p), a);
     }
     KERNEL_INLINE static Vector multiply_any(Vector x, Vector y, const Arithmetic& a)
     {
-        const __m512d h = _mm512_mul_pd(x, y);
-        const __m512d l = _mm512_fmsub_pd(x, y, h);
-        return reduce(h, l, _mm512_mul_pd(h, a.inverse), a);
+        return remainder(x, y, _mm512_mul_pd(_mm512_mul_pd(x, y), a.inverse), a);
     }
     KERNEL_INLINE static void transpose(Vector (&rows)[LANES])
     {
@@ -110,7 +111,7 @@ struct Avx512Traits {
         rows[3] = _mm512_shuffle_f64x2(high_odd_a, high_odd_b, _MM_SHUFFLE(2, 0, 2, 0));
         rows[7] = _mm512_shuffle_f64x2(high_odd_a, high_odd_b, _MM_SHUFFLE(3, 1, 3, 1));
     }
-    KERNEL_INLINE static Value from_residue(uint64_t r) { return double(r); }
+    KERNEL_INLINE static Value from_residue(int64_t r) { return double(r); }
     KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
 };
 

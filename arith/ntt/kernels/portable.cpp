@@ -1,49 +1,74 @@
-// The portable kernel: residues in 64-bit words, one at a time.
-//
-// A fixed factor s is multiplied in Shoup's way: with s' = floor(s 2^64 / p)
-// and q = floor(a s' / 2^64), a s - q p lies in [0, 2p) for any a < 2^64 and
-// s < p < 2^63 (a s' / 2^64 is within a of a s / p from below, and
-// a / 2^64 < 1), so one subtraction brings it into [0, p); it is computed
-// modulo 2^64 from the low words, exactly, since it is below 2^64. Other
-// products go through Modulus::multiply (modular.hpp).
+// The portable kernel: lazy residues in 64-bit integers, one at a time, with
+// the rules of modular.hpp: a product's quotient q = rint(fl(a s')) is
+// estimated in doubles as on the vector paths (an integer below 2^53 is a
+// double exactly), and its remainder a s - q p computed modulo 2^64 from the
+// low words, which is exact since it lies in (-2^63, 2^63).
 #define KERNEL_TARGET
 #include "ntt/kernels/transform_kernel.hpp"
+
+#include <cmath>
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 struct PortableTraits {
-    using Value = uint64_t;
-    using Vector = uint64_t;
+    using Value = int64_t;
+    using Vector = int64_t;
+    using QuotientVector = double;
     static constexpr size_t LANES = 1;
 
     struct Arithmetic {
-        explicit Arithmetic(const Modulus& m) : modulus(m) {}
-        Modulus modulus;
+        explicit Arithmetic(const Modulus& m) : p(static_cast<int64_t>(m.p())), p_double(double(m.p())), inverse(m.inverse()) {}
+        int64_t p;
+        double p_double, inverse;
     };
     struct Factor {
-        uint64_t s;
-        uint64_t shoup;  // floor(s 2^64 / p)
+        int64_t s;
+        double s_over_p;
     };
+    using VectorFactor = Factor;
 
-    static Factor factor(uint64_t s, const Arithmetic& a)
+    // rint in the current rounding mode, to nearest (cvtsd2si on x86-64).
+    static int64_t round(double v)
     {
-        return {s, static_cast<uint64_t>((static_cast<unsigned __int128>(s) << 64) / a.modulus.p())};
+#if defined(__x86_64__)
+        return _mm_cvtsd_si64(_mm_set_sd(v));
+#else
+        return std::llrint(v);
+#endif
     }
-    static Factor factor_of(Value s, const Arithmetic& a) { return factor(s, a); }
+    static int64_t remainder(int64_t x, int64_t s, double estimate, const Arithmetic& a)
+    {
+        const uint64_t r = static_cast<uint64_t>(x) * static_cast<uint64_t>(s) -
+                           static_cast<uint64_t>(round(estimate)) * static_cast<uint64_t>(a.p);
+        return static_cast<int64_t>(r);
+    }
+
+    static Factor factor(int64_t s, const Arithmetic& a) { return {s, double(s) / a.p_double}; }
+    static Factor factor_of(Value s, double s_over_p) { return {s, s_over_p}; }
+    static VectorFactor vector_factor(Vector s, const Arithmetic& a) { return {s, double(s) * a.inverse}; }
+    static QuotientVector quotients_of(Vector s, const Arithmetic& a) { return double(s) / a.p_double; }
     static Vector broadcast(Value v) { return v; }
     static Vector load(const Value* p) { return *p; }
     static void store(Value* p, Vector v) { *p = v; }
-    static Vector add(Vector x, Vector y, const Arithmetic& a) { return a.modulus.add(x, y); }
-    static Vector subtract(Vector x, Vector y, const Arithmetic& a) { return a.modulus.subtract(x, y); }
+    static void store_quotients(double* p, QuotientVector v) { *p = v; }
+    static Vector add(Vector x, Vector y) { return x + y; }
+    static Vector subtract(Vector x, Vector y) { return x - y; }
+    static Vector reduce(Vector x, const Arithmetic& a) { return x - round(double(x) * a.inverse) * a.p; }
+    static Vector canonical(Vector x, const Arithmetic& a) { return x < 0 ? x + a.p : x; }
     static Vector multiply(Vector x, const Factor& f, const Arithmetic& a)
     {
-        const auto q = static_cast<uint64_t>((static_cast<unsigned __int128>(x) * f.shoup) >> 64);
-        const uint64_t r = x * f.s - q * a.modulus.p();
-        return r >= a.modulus.p() ? r - a.modulus.p() : r;
+        return remainder(x, f.s, double(x) * f.s_over_p, a);
     }
-    static Vector multiply_any(Vector x, Vector y, const Arithmetic& a) { return a.modulus.multiply(x, y); }
-    static Value from_residue(uint64_t r) { return r; }
-    static uint64_t to_residue(Value v) { return v; }
+    static Vector multiply_any(Vector x, Vector y, const Arithmetic& a)
+    {
+        return remainder(x, y, double(x) * double(y) * a.inverse, a);
+    }
+    static void transpose(Vector (&)[LANES]) {}
+    static Value from_residue(int64_t r) { return r; }
+    static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
 };
 
 }  // namespace

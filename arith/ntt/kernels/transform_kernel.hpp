@@ -35,6 +35,17 @@
 //   y_1 = ((x_0 - x_2) + d (x_1 - x_2)) w^j,   (x_0 + d x_1 + d^2 x_2, as 1 + d + d^2 = 0)
 //   y_2 = ((x_0 - x_1) + d (x_2 - x_1)) w^(2j).
 //
+// Ranges. Every value is a lazy residue (modular.hpp): an integer congruent
+// to the residue, of magnitude within a bound X p, reduced only where a pass
+// would let a bound pass what the arithmetic takes. The forward levels
+// multiply first, (a, b) -> (a + s b, a - s b), so a pass's outputs exceed
+// its unmultiplied input by the products' bounds alone; reducing that one
+// input (a0 of the four of a two-level pass) keeps every value within
+// FORWARD_BOUND. The inverse levels add first, (u, v) -> (u + v, (u - v) s),
+// and the sums would double at each level; reducing the first level's sums
+// keeps every value within INVERSE_BOUND. The bounds are checked below, at
+// compile time, against the rules of modular.hpp, for every pass.
+//
 // Threads. The cached blocks of a transform are independent; the halves of
 // a large block go to two threads where the pool has one free.
 //
@@ -45,20 +56,30 @@
 // before the CPU check.
 //
 // A traits type T has, all static and KERNEL_TARGET:
-//   Value                      what one residue is held as in the arrays
+//   Value                      what one lazy residue is held as in the arrays
 //   Vector, LANES              LANES values in one register (LANES may be 1)
+//   QuotientVector             LANES doubles: estimates of s / p
 //   Arithmetic                 built from a Modulus: the prime's constants
 //   load(const Value*), store(Value*, Vector), broadcast(Value)
-//   add(a, b, A), subtract(a, b, A)
-//                              for a, b in [0, p): the sum, difference in [0, p)
-//   Factor, factor(s, A)       a fixed factor s in [0, p), prepared
-//   factor_of(v, A)            the same from a Value
-//   multiply(a, f, A)          a s mod p, in [0, p), for a in [0, p)
-//   multiply_any(a, b, A)      a b mod p, in [0, p), for a, b in [0, p)
+//   load_quotients(const double*), store_quotients(double*, QuotientVector)
+//   add(a, b), subtract(a, b)  a + b, a - b, exactly
+//   reduce(a, A)               a lazy residue within HALF
+//   canonical(a, A)            for a within p: the residue in [0, p)
+//   Factor, factor(s, A)       a fixed factor s (|s| <= HALF p, an int64_t)
+//                              with s / p rounded once
+//   factor_of(s, s_over_p)     the same from a Value and its quotient
+//   quotients_of(s, A)         s / p rounded once, in each lane
+//   VectorFactor, vector_factor(s, A)
+//                              a factor in each lane (|s| <= HALF p), with
+//                              s fl(1/p), rounded twice
+//   multiply(a, f, A)          a s, within after_factor or
+//                              after_vector_factor of a's bound
+//   multiply_any(a, b, A)      a b, within after_any of the two bounds
 //   transpose(Vector (&rows)[LANES])
 //                              the LANES x LANES matrix of the rows, transposed
-//   from_residue(uint64_t), to_residue(Value)
-//                              between a residue in [0, p) and a Value
+//   from_residue(int64_t), to_residue(Value)
+//                              between an integer and a Value (to_residue of
+//                              a canonical value)
 #pragma once
 
 #ifndef KERNEL_TARGET
@@ -123,21 +144,80 @@ template <class T>
 struct TransformKernel {
     using Value = typename T::Value;
     using Vector = typename T::Vector;
+    using QuotientVector = typename T::QuotientVector;
     using Arithmetic = typename T::Arithmetic;
     using Factor = typename T::Factor;
+    using VectorFactor = typename T::VectorFactor;
     static constexpr size_t LANES = T::LANES;
     static constexpr int LEAF_LEVELS = LANES == 8 ? 3 : LANES == 4 ? 2 : LANES == 2 ? 1 : 0;
     static constexpr size_t LEAF_GROUP = LANES * LANES;  // values in LANES blocks of LANES
     static_assert(CACHED_BLOCK >= LEAF_GROUP && MIN_KERNEL_LENGTH >= LEAF_GROUP,
                   "a cached block, and the smallest transform, hold whole leaf groups");
 
+    // ---- the ranges, in units of p (modular.hpp's rules)
+
+    // Loaded coefficients are residues in [0, p); the radix-3 split of a
+    // 3M-length takes them so.
+    static constexpr double LOADED = 1;
+    // A forward two-level pass with a0 reduced: t2, t3 = x2 s, x3 s; the
+    // outputs a0 + t2 +- u1 and a0 - t2 +- u3, u = (a1 +- t3) s'.
+    static constexpr double forward_pair(double b)
+    {
+        return HALF + after_factor(b) + after_factor(b + after_factor(b));
+    }
+    static constexpr double forward_single(double b) { return HALF + after_factor(b); }
+    static constexpr double forward_leaf_level(double b) { return HALF + after_vector_factor(b); }
+    // y0 reduced; y1 = (x0 - x2 + (x1 - x2) d) w^j, and y2 the same.
+    static constexpr double forward_thirds_bound()
+    {
+        return after_vector_factor(2 * LOADED + after_factor(2 * LOADED));
+    }
+    static constexpr double FORWARD_BOUND = 2.2;
+    static_assert(forward_pair(FORWARD_BOUND) <= FORWARD_BOUND && forward_single(FORWARD_BOUND) <= FORWARD_BOUND &&
+                      forward_leaf_level(FORWARD_BOUND) <= FORWARD_BOUND && forward_thirds_bound() <= FORWARD_BOUND &&
+                      LOADED <= FORWARD_BOUND,
+                  "every forward pass keeps its values within FORWARD_BOUND");
+    static_assert(FORWARD_BOUND + after_factor(FORWARD_BOUND) <= EXACT_LIMIT && 2 * LOADED + 1 <= EXACT_LIMIT,
+                  "every forward value below 2^53");
+
+    // The pointwise product of two transforms, then times 1 / length.
+    static constexpr double POINTWISE = after_factor(after_any(FORWARD_BOUND, FORWARD_BOUND));
+    static_assert(FORWARD_BOUND * FORWARD_BOUND <= EXACT_LIMIT, "the pointwise product exact");
+
+    // An inverse two-level pass with the first level's sums reduced: b1 =
+    // (u0 - v0) s1, b3 the same, the outputs b0 + b2, (b0 - b2) s,
+    // b1 + b3 and (b1 - b3) s.
+    static constexpr double max_of(double a, double b) { return a > b ? a : b; }
+    static constexpr double inverse_pair(double b)
+    {
+        const double odd = after_factor(2 * b);
+        return max_of(max_of(2 * HALF, after_factor(2 * HALF)), max_of(2 * odd, after_factor(2 * odd)));
+    }
+    static constexpr double inverse_single(double b) { return max_of(HALF, after_factor(2 * b)); }
+    static constexpr double inverse_leaf_level(double b) { return max_of(HALF, after_vector_factor(2 * b)); }
+    static constexpr double INVERSE_BOUND = 2.05;
+    static_assert(inverse_pair(INVERSE_BOUND) <= INVERSE_BOUND && inverse_single(INVERSE_BOUND) <= INVERSE_BOUND &&
+                      inverse_leaf_level(INVERSE_BOUND) <= INVERSE_BOUND && POINTWISE <= INVERSE_BOUND,
+                  "every inverse pass keeps its values within INVERSE_BOUND");
+    // The largest inverse value is an unreduced sum of two, at most 2 INVERSE_BOUND.
+    static_assert(2 * INVERSE_BOUND <= EXACT_LIMIT && 2 * after_factor(2 * INVERSE_BOUND) <= EXACT_LIMIT,
+                  "every inverse value below 2^53");
+    // The inverse radix-3 join: z0 reduced, z1, z2 = x1 w^-j, x2 w^-2j, the
+    // outputs z0 + z1 + z2 and z0 - z2 + (z1 - z2) d^-1, z0 - z1 + ...
+    static constexpr double INVERSE_THIRD = after_vector_factor(INVERSE_BOUND);
+    static constexpr double INVERSE_OUT =
+        max_of(INVERSE_BOUND, max_of(HALF + 2 * INVERSE_THIRD, HALF + INVERSE_THIRD + after_factor(2 * INVERSE_THIRD)));
+    static_assert(INVERSE_OUT <= 2.3, "the inverse's results within 2.3 p");
+
     // What one prime's transforms share, whatever their length: the small
-    // tables t_k = w_C^brev(k), k < C/2, and their inverses, for the levels
-    // of blocks of LANES or more, and the same ordered for the leaf levels:
-    // leaf[level][q K0 + b] = t_(b c' + q) with c' = 2^level sub-blocks in
-    // each block of LANES, b < K0 = C / LANES.
+    // tables t_k = w_C^brev(k), k < C/2, and their inverses, centered, with
+    // t_k / p rounded once, for the levels of blocks of LANES or more, and
+    // the same ordered for the leaf levels: leaf[level][q K0 + b] =
+    // t_(b c' + q) with c' = 2^level sub-blocks in each block of LANES,
+    // b < K0 = C / LANES.
     struct PrimeTables {
         std::vector<Value> small, small_inverse;
+        std::vector<double> small_quotients, small_inverse_quotients;
         std::array<std::vector<Value>, 3> leaf, leaf_inverse;
     };
 
@@ -150,11 +230,17 @@ struct TransformKernel {
         const size_t half = CACHED_BLOCK / 2;
         tables.small.resize(half);
         tables.small_inverse.resize(half);
+        tables.small_quotients.resize(half);
+        tables.small_inverse_quotients.resize(half);
         for (size_t k = 0; k < half; ++k) {
             // t_k = w_C^e, e = brev(k); t_k^-1 = w_C^(C - e) = -w_C^(C/2 - e).
             const size_t e = bit_reverse(k, CACHED_BLOCK_BITS - 1);
-            tables.small[k] = T::from_residue(powers[e]);
-            tables.small_inverse[k] = T::from_residue(e == 0 ? 1 : m.p() - powers[half - e]);
+            const int64_t t = centered(powers[e], m.p());
+            const int64_t t_inverse = centered(e == 0 ? 1 : m.p() - powers[half - e], m.p());
+            tables.small[k] = T::from_residue(t);
+            tables.small_inverse[k] = T::from_residue(t_inverse);
+            tables.small_quotients[k] = double(t) / double(m.p());
+            tables.small_inverse_quotients[k] = double(t_inverse) / double(m.p());
         }
         const size_t blocks = CACHED_BLOCK / LANES;
         for (int level = 0; level < LEAF_LEVELS; ++level) {
@@ -181,8 +267,8 @@ struct TransformKernel {
     struct Plan {
         size_t length;
         const PrimeTables* prime;
-        std::vector<uint64_t> top, top_inverse;  // s and s^-1 of the levels above the cached blocks
-        uint64_t root;                           // w_M
+        std::vector<int64_t> top, top_inverse;  // s and s^-1 of the levels above the cached blocks, centered
+        uint64_t root;                          // w_M
         uint64_t root_inverse;
     };
 
@@ -199,8 +285,8 @@ struct TransformKernel {
             plan.top_inverse.resize(blocks);
             for (size_t i = 0; i < blocks; ++i) {
                 const size_t e = bit_reverse(i, bits);
-                plan.top[i] = powers[e];
-                plan.top_inverse[i] = e == 0 ? 1 : m.p() - powers[blocks - e];
+                plan.top[i] = centered(powers[e], m.p());
+                plan.top_inverse[i] = centered(e == 0 ? 1 : m.p() - powers[blocks - e], m.p());
             }
         }
         return plan;
@@ -218,10 +304,10 @@ struct TransformKernel {
         const Arithmetic arithmetic = constants;
         const size_t end = std::min(len, pairs);
         for (size_t j = 0; j < end; j += LANES) {
-            const Vector a = T::load(x + j);
+            const Vector a = T::reduce(T::load(x + j), arithmetic);
             const Vector t = T::multiply(T::load(x + j + len), s, arithmetic);
-            T::store(x + j, T::add(a, t, arithmetic));
-            T::store(x + j + len, T::subtract(a, t, arithmetic));
+            T::store(x + j, T::add(a, t));
+            T::store(x + j + len, T::subtract(a, t));
         }
     }
 
@@ -233,93 +319,98 @@ struct TransformKernel {
         for (size_t j = 0; j < end; j += LANES) {
             const Vector u = T::load(x + j);
             const Vector v = T::load(x + j + len);
-            T::store(x + j, T::add(u, v, arithmetic));
-            T::store(x + j + len, T::multiply(T::subtract(u, v, arithmetic), s_inverse, arithmetic));
+            T::store(x + j, T::reduce(T::add(u, v), arithmetic));
+            T::store(x + j + len, T::multiply(T::subtract(u, v), s_inverse, arithmetic));
         }
     }
 
     // Two levels at once on a block of 4 len values (one pass over memory
-    // instead of two): its own s, then s_first and s_second of its halves.
+    // instead of two): its own s, then s_first and s_second of its halves;
+    // the first pairs (len unless given) of each quarter.
     KERNEL_TARGET static void forward_block_pair(Value* x, size_t len, const Factor s, const Factor s_first,
-                                                 const Factor s_second, const Arithmetic& constants)
+                                                 const Factor s_second, const Arithmetic& constants,
+                                                 size_t pairs = SIZE_MAX)
     {
         const Arithmetic arithmetic = constants;
-        for (size_t j = 0; j < len; j += LANES) {
-            const Vector a0 = T::load(x + j), a1 = T::load(x + j + len);
+        const size_t end = std::min(len, pairs);
+        for (size_t j = 0; j < end; j += LANES) {
+            const Vector a0 = T::reduce(T::load(x + j), arithmetic), a1 = T::load(x + j + len);
             const Vector t2 = T::multiply(T::load(x + j + 2 * len), s, arithmetic);
             const Vector t3 = T::multiply(T::load(x + j + 3 * len), s, arithmetic);
-            const Vector b0 = T::add(a0, t2, arithmetic), b2 = T::subtract(a0, t2, arithmetic);
-            const Vector u1 = T::multiply(T::add(a1, t3, arithmetic), s_first, arithmetic);
-            const Vector u3 = T::multiply(T::subtract(a1, t3, arithmetic), s_second, arithmetic);
-            T::store(x + j, T::add(b0, u1, arithmetic));
-            T::store(x + j + len, T::subtract(b0, u1, arithmetic));
-            T::store(x + j + 2 * len, T::add(b2, u3, arithmetic));
-            T::store(x + j + 3 * len, T::subtract(b2, u3, arithmetic));
+            const Vector b0 = T::add(a0, t2), b2 = T::subtract(a0, t2);
+            const Vector u1 = T::multiply(T::add(a1, t3), s_first, arithmetic);
+            const Vector u3 = T::multiply(T::subtract(a1, t3), s_second, arithmetic);
+            T::store(x + j, T::add(b0, u1));
+            T::store(x + j + len, T::subtract(b0, u1));
+            T::store(x + j + 2 * len, T::add(b2, u3));
+            T::store(x + j + 3 * len, T::subtract(b2, u3));
         }
     }
 
     KERNEL_TARGET static void inverse_block_pair(Value* x, size_t len, const Factor s_inverse,
                                                  const Factor s_first_inverse, const Factor s_second_inverse,
-                                                 const Arithmetic& constants)
+                                                 const Arithmetic& constants, size_t pairs = SIZE_MAX)
     {
         const Arithmetic arithmetic = constants;
-        for (size_t j = 0; j < len; j += LANES) {
+        const size_t end = std::min(len, pairs);
+        for (size_t j = 0; j < end; j += LANES) {
             const Vector u0 = T::load(x + j), v0 = T::load(x + j + len);
             const Vector u1 = T::load(x + j + 2 * len), v1 = T::load(x + j + 3 * len);
-            const Vector b0 = T::add(u0, v0, arithmetic);
-            const Vector b1 = T::multiply(T::subtract(u0, v0, arithmetic), s_first_inverse, arithmetic);
-            const Vector b2 = T::add(u1, v1, arithmetic);
-            const Vector b3 = T::multiply(T::subtract(u1, v1, arithmetic), s_second_inverse, arithmetic);
-            T::store(x + j, T::add(b0, b2, arithmetic));
-            T::store(x + j + 2 * len, T::multiply(T::subtract(b0, b2, arithmetic), s_inverse, arithmetic));
-            T::store(x + j + len, T::add(b1, b3, arithmetic));
-            T::store(x + j + 3 * len, T::multiply(T::subtract(b1, b3, arithmetic), s_inverse, arithmetic));
+            const Vector b0 = T::reduce(T::add(u0, v0), arithmetic);
+            const Vector b1 = T::multiply(T::subtract(u0, v0), s_first_inverse, arithmetic);
+            const Vector b2 = T::reduce(T::add(u1, v1), arithmetic);
+            const Vector b3 = T::multiply(T::subtract(u1, v1), s_second_inverse, arithmetic);
+            T::store(x + j, T::add(b0, b2));
+            T::store(x + j + 2 * len, T::multiply(T::subtract(b0, b2), s_inverse, arithmetic));
+            T::store(x + j + len, T::add(b1, b3));
+            T::store(x + j + 3 * len, T::multiply(T::subtract(b1, b3), s_inverse, arithmetic));
         }
     }
 
     // ---- the leaf levels: LANES blocks of LANES values, a lane a block
 
     // For the leaf level with subs sub-blocks a block (sub-blocks of
-    // LANES / subs values), the twiddle registers of blocks first .. first +
-    // LANES - 1, times r.
-    KERNEL_TARGET static Vector leaf_twiddles(const std::vector<Value>& table, size_t q, size_t first, uint64_t r,
-                                              const Arithmetic& arithmetic)
+    // LANES / subs values), the twiddles of blocks first .. first + LANES -
+    // 1, times r (none where r is null: the block whose u is 1).
+    KERNEL_TARGET static VectorFactor leaf_twiddles(const std::vector<Value>& table, size_t q, size_t first,
+                                                    const Factor* r, const Arithmetic& arithmetic)
     {
         const Vector t = T::load(table.data() + q * (CACHED_BLOCK / LANES) + first);
-        return r == 1 ? t : T::multiply(t, T::factor(r, arithmetic), arithmetic);
+        return T::vector_factor(r == nullptr ? t : T::reduce(T::multiply(t, *r, arithmetic), arithmetic), arithmetic);
     }
 
     // rows[j] holds value j of each of the LANES blocks. The leaf levels, in
     // lanes: level l splits each block's sub-blocks of LANES / 2^l values.
     KERNEL_TARGET static void forward_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
-                                           const uint64_t* r, const Arithmetic& arithmetic)
+                                           const Factor* const* r, const Arithmetic& arithmetic)
     {
         for (int level = 0; level < LEAF_LEVELS; ++level) {
             const size_t subs = size_t{1} << level;
             const size_t len = LANES / (2 * subs);
             for (size_t q = 0; q < subs; ++q) {
-                const Vector s = leaf_twiddles(tables.leaf[level], q, first, r[level], arithmetic);
+                const VectorFactor s = leaf_twiddles(tables.leaf[level], q, first, r[level], arithmetic);
                 for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
-                    const Vector t = T::multiply_any(rows[j + len], s, arithmetic);
-                    rows[j + len] = T::subtract(rows[j], t, arithmetic);
-                    rows[j] = T::add(rows[j], t, arithmetic);
+                    const Vector a = T::reduce(rows[j], arithmetic);
+                    const Vector t = T::multiply(rows[j + len], s, arithmetic);
+                    rows[j + len] = T::subtract(a, t);
+                    rows[j] = T::add(a, t);
                 }
             }
         }
     }
 
     KERNEL_TARGET static void inverse_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
-                                           const uint64_t* r_inverse, const Arithmetic& arithmetic)
+                                           const Factor* const* r_inverse, const Arithmetic& arithmetic)
     {
         for (int level = LEAF_LEVELS - 1; level >= 0; --level) {
             const size_t subs = size_t{1} << level;
             const size_t len = LANES / (2 * subs);
             for (size_t q = 0; q < subs; ++q) {
-                const Vector s = leaf_twiddles(tables.leaf_inverse[level], q, first, r_inverse[level], arithmetic);
+                const VectorFactor s = leaf_twiddles(tables.leaf_inverse[level], q, first, r_inverse[level], arithmetic);
                 for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
                     const Vector u = rows[j], v = rows[j + len];
-                    rows[j] = T::add(u, v, arithmetic);
-                    rows[j + len] = T::multiply_any(T::subtract(u, v, arithmetic), s, arithmetic);
+                    rows[j] = T::reduce(T::add(u, v), arithmetic);
+                    rows[j + len] = T::multiply(T::subtract(u, v), s, arithmetic);
                 }
             }
         }
@@ -341,40 +432,51 @@ struct TransformKernel {
         return r;
     }
 
-    // The s of a cached block's level c: s_k = t_k r_c for k < count, in
-    // buffer (the small table itself where u = 1, a cached block that is the
-    // whole transform).
-    KERNEL_TARGET static const Value* level_twiddles(const std::vector<Value>& table, size_t count, uint64_t u,
-                                                     uint64_t r_c, Value* buffer, const Modulus& m,
-                                                     const Arithmetic& arithmetic)
+    // The s of a cached block's level c and their quotients: s_k = t_k r_c
+    // for k < count, centered, in the buffers (the small tables themselves
+    // where u = 1, a cached block that is the whole transform). The
+    // buffers and the tables hold whole registers past count.
+    struct LevelTwiddles {
+        const Value* s;
+        const double* s_over_p;
+        KERNEL_INLINE Factor factor(size_t k) const { return T::factor_of(s[k], s_over_p[k]); }
+    };
+    KERNEL_TARGET static LevelTwiddles level_twiddles(const std::vector<Value>& table,
+                                                      const std::vector<double>& quotients, size_t count,
+                                                      uint64_t u, uint64_t r_c, Value* buffer, double* quotient_buffer,
+                                                      const Modulus& m, const Arithmetic& arithmetic)
     {
         if (u == 1)
-            return table.data();
-        if (count >= LANES) {
-            const Factor r = T::factor(r_c, arithmetic);
-            for (size_t k = 0; k < count; k += LANES)
-                T::store(buffer + k, T::multiply(T::load(table.data() + k), r, arithmetic));
-        } else {
-            for (size_t k = 0; k < count; ++k)
-                buffer[k] = T::from_residue(m.multiply(T::to_residue(table[k]), r_c));
+            return {table.data(), quotients.data()};
+        const Factor r = T::factor(centered(r_c, m.p()), arithmetic);
+        for (size_t k = 0; k < count; k += LANES) {
+            const Vector s = T::reduce(T::multiply(T::load(table.data() + k), r, arithmetic), arithmetic);
+            T::store(buffer + k, s);
+            T::store_quotients(quotient_buffer + k, T::quotients_of(s, arithmetic));
         }
-        return buffer;
+        return {buffer, quotient_buffer};
     }
 
-    // The most s a level of blocks of 2 LANES values or more has.
-    static constexpr size_t MOST_VECTOR_LEVEL_BLOCKS = CACHED_BLOCK / (2 * LANES);
+    // The most s a level of blocks of 2 LANES values or more has, rounded
+    // up to a register.
+    static constexpr size_t MOST_VECTOR_LEVEL_BLOCKS = CACHED_BLOCK / (2 * LANES) > LANES ? CACHED_BLOCK / (2 * LANES) : LANES;
 
     // The last LEAF_LEVELS levels of a cached block, forward or inverse:
     // LANES rows of LANES values at a time, transposed so that each level's
     // pairs lie in separate vectors. The leaf levels' r, by their sub-block
     // count a block of LANES.
     template <bool Inverse>
-    KERNEL_TARGET static void leaf_levels(Value* x, size_t size, const std::array<uint64_t, 64>& r, int levels,
-                                          const PrimeTables& tables, const Arithmetic& arithmetic)
+    KERNEL_TARGET static void leaf_levels(Value* x, size_t size, uint64_t u, const std::array<uint64_t, 64>& r,
+                                          int levels, const PrimeTables& tables, const Modulus& m,
+                                          const Arithmetic& arithmetic)
     {
-        uint64_t leaf_r[3] = {1, 1, 1};
-        for (int leaf_level = 0; leaf_level < LEAF_LEVELS; ++leaf_level)
-            leaf_r[leaf_level] = r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)];
+        Factor leaf_factors[3];
+        const Factor* leaf_r[3] = {nullptr, nullptr, nullptr};
+        for (int leaf_level = 0; leaf_level < LEAF_LEVELS && u != 1; ++leaf_level) {
+            leaf_factors[leaf_level] =
+                T::factor(centered(r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)], m.p()), arithmetic);
+            leaf_r[leaf_level] = &leaf_factors[leaf_level];
+        }
         Vector rows[LANES];
         for (size_t group = 0; group < size; group += LEAF_GROUP) {
             for (size_t row = 0; row < LANES; ++row)
@@ -396,27 +498,30 @@ struct TransformKernel {
         require_bound(size >= LEAF_GROUP, "a cached block holds whole leaf groups");
         const std::array<uint64_t, 64> r = level_factors(m, u, size);
         const int levels = log2_of(size);
-        Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
+        alignas(64) Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
+        alignas(64) double first_quotients[MOST_VECTOR_LEVEL_BLOCKS], second_quotients[MOST_VECTOR_LEVEL_BLOCKS];
         // Levels of blocks of 2 LANES values or more, two at a time.
         const int vector_levels = levels - LEAF_LEVELS;
         int level = 0;
         for (; level + 1 < vector_levels; level += 2) {
             const size_t count = size_t{1} << level, len = size / (4 * count);
-            const Value* s = level_twiddles(tables.small, count, u, r[level], first, m, arithmetic);
-            const Value* halves = level_twiddles(tables.small, 2 * count, u, r[level + 1], second, m, arithmetic);
+            const LevelTwiddles s = level_twiddles(tables.small, tables.small_quotients, count, u, r[level], first,
+                                                   first_quotients, m, arithmetic);
+            const LevelTwiddles halves = level_twiddles(tables.small, tables.small_quotients, 2 * count, u,
+                                                        r[level + 1], second, second_quotients, m, arithmetic);
             for (size_t k = 0; k < count; ++k)
-                forward_block_pair(x + 4 * len * k, len, T::factor_of(s[k], arithmetic),
-                                   T::factor_of(halves[2 * k], arithmetic), T::factor_of(halves[2 * k + 1], arithmetic),
+                forward_block_pair(x + 4 * len * k, len, s.factor(k), halves.factor(2 * k), halves.factor(2 * k + 1),
                                    arithmetic);
         }
         if (level < vector_levels) {
             const size_t count = size_t{1} << level, len = size / (2 * count);
-            const Value* s = level_twiddles(tables.small, count, u, r[level], first, m, arithmetic);
+            const LevelTwiddles s = level_twiddles(tables.small, tables.small_quotients, count, u, r[level], first,
+                                                   first_quotients, m, arithmetic);
             for (size_t k = 0; k < count; ++k)
-                forward_block(x + 2 * len * k, len, T::factor_of(s[k], arithmetic), arithmetic);
+                forward_block(x + 2 * len * k, len, s.factor(k), arithmetic);
         }
         if constexpr (LEAF_LEVELS > 0)
-            leaf_levels<false>(x, size, r, levels, tables, arithmetic);
+            leaf_levels<false>(x, size, u, r, levels, tables, m, arithmetic);
     }
 
     KERNEL_TARGET static void inverse_cached(Value* x, size_t size, uint64_t u_inverse, const PrimeTables& tables,
@@ -426,8 +531,9 @@ struct TransformKernel {
         const std::array<uint64_t, 64> r = level_factors(m, u_inverse, size);
         const int levels = log2_of(size);
         if constexpr (LEAF_LEVELS > 0)
-            leaf_levels<true>(x, size, r, levels, tables, arithmetic);
-        Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
+            leaf_levels<true>(x, size, u_inverse, r, levels, tables, m, arithmetic);
+        alignas(64) Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
+        alignas(64) double first_quotients[MOST_VECTOR_LEVEL_BLOCKS], second_quotients[MOST_VECTOR_LEVEL_BLOCKS];
         // The forward's pairs undone in reverse: a single level first where
         // the forward ended with one.
         const int vector_levels = levels - LEAF_LEVELS;
@@ -435,19 +541,21 @@ struct TransformKernel {
         if (vector_levels % 2 == 1) {
             --level;
             const size_t count = size_t{1} << level, len = size / (2 * count);
-            const Value* s = level_twiddles(tables.small_inverse, count, u_inverse, r[level], first, m, arithmetic);
+            const LevelTwiddles s = level_twiddles(tables.small_inverse, tables.small_inverse_quotients, count,
+                                                   u_inverse, r[level], first, first_quotients, m, arithmetic);
             for (size_t k = 0; k < count; ++k)
-                inverse_block(x + 2 * len * k, len, T::factor_of(s[k], arithmetic), arithmetic);
+                inverse_block(x + 2 * len * k, len, s.factor(k), arithmetic);
         }
         for (level -= 2; level >= 0; level -= 2) {
             const size_t count = size_t{1} << level, len = size / (4 * count);
-            const Value* s = level_twiddles(tables.small_inverse, count, u_inverse, r[level], first, m, arithmetic);
-            const Value* halves =
-                level_twiddles(tables.small_inverse, 2 * count, u_inverse, r[level + 1], second, m, arithmetic);
+            const LevelTwiddles s = level_twiddles(tables.small_inverse, tables.small_inverse_quotients, count,
+                                                   u_inverse, r[level], first, first_quotients, m, arithmetic);
+            const LevelTwiddles halves =
+                level_twiddles(tables.small_inverse, tables.small_inverse_quotients, 2 * count, u_inverse,
+                               r[level + 1], second, second_quotients, m, arithmetic);
             for (size_t k = 0; k < count; ++k)
-                inverse_block_pair(x + 4 * len * k, len, T::factor_of(s[k], arithmetic),
-                                   T::factor_of(halves[2 * k], arithmetic),
-                                   T::factor_of(halves[2 * k + 1], arithmetic), arithmetic);
+                inverse_block_pair(x + 4 * len * k, len, s.factor(k), halves.factor(2 * k), halves.factor(2 * k + 1),
+                                   arithmetic);
         }
     }
 
@@ -467,7 +575,26 @@ struct TransformKernel {
         pool->fork_join([&]() KERNEL_TARGET { work(size_t{0}, half); }, [&]() KERNEL_TARGET { work(half, count); });
     }
 
-    // The block of size values at x is block `index` of its level.
+    // The `parts` sub-blocks of `part` values at x, blocks first_index, ...
+    // of their level, each by tree(x, part, index), two side by side where
+    // the pool has a thread.
+    template <class Tree>
+    KERNEL_TARGET static void each_part(Value* x, size_t part, size_t parts, size_t first_index, ForkJoinPool* pool,
+                                        Tree&& tree)
+    {
+        const auto run = [&](size_t from, size_t to) KERNEL_TARGET {
+            for (size_t i = from; i < to; ++i)
+                tree(x + i * part, part, first_index + i);
+        };
+        if (pool != nullptr && part * parts >= FORK_BLOCK)
+            pool->fork_join([&]() KERNEL_TARGET { run(0, parts / 2); }, [&]() KERNEL_TARGET { run(parts / 2, parts); });
+        else
+            run(0, parts);
+    }
+
+    // The block of size values at x is block `index` of its level. Two
+    // levels a pass over the block down to the cached blocks (one where a
+    // single level is left above them).
     KERNEL_TARGET static void forward_tree(Value* x, size_t size, size_t index, const Plan& plan, const Modulus& m,
                                            const Arithmetic& arithmetic, ForkJoinPool* pool)
     {
@@ -478,16 +605,23 @@ struct TransformKernel {
             forward_cached(x, size, u, *plan.prime, m, arithmetic);
             return;
         }
-        const size_t len = size / 2;
+        const auto tree = [&](Value* part_x, size_t part, size_t part_index) KERNEL_TARGET {
+            forward_tree(part_x, part, part_index, plan, m, arithmetic, pool);
+        };
         const Factor s = T::factor(plan.top[index], arithmetic);
-        in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET { forward_block(x + from, len, s, arithmetic, to - from); });
-        if (pool != nullptr && size >= FORK_BLOCK) {
-            pool->fork_join([&] { forward_tree(x, len, 2 * index, plan, m, arithmetic, pool); },
-                            [&] { forward_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool); });
-        } else {
-            forward_tree(x, len, 2 * index, plan, m, arithmetic, pool);
-            forward_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool);
+        if (size >= 4 * CACHED_BLOCK) {
+            const size_t len = size / 4;
+            const Factor s_first = T::factor(plan.top[2 * index], arithmetic);
+            const Factor s_second = T::factor(plan.top[2 * index + 1], arithmetic);
+            in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET {
+                forward_block_pair(x + from, len, s, s_first, s_second, arithmetic, to - from);
+            });
+            each_part(x, len, 4, 4 * index, pool, tree);
+            return;
         }
+        const size_t len = size / 2;
+        in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET { forward_block(x + from, len, s, arithmetic, to - from); });
+        each_part(x, len, 2, 2 * index, pool, tree);
     }
 
     KERNEL_TARGET static void inverse_tree(Value* x, size_t size, size_t index, const Plan& plan, const Modulus& m,
@@ -500,23 +634,30 @@ struct TransformKernel {
             inverse_cached(x, size, u_inverse, *plan.prime, m, arithmetic);
             return;
         }
-        const size_t len = size / 2;
-        if (pool != nullptr && size >= FORK_BLOCK) {
-            pool->fork_join([&] { inverse_tree(x, len, 2 * index, plan, m, arithmetic, pool); },
-                            [&] { inverse_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool); });
-        } else {
-            inverse_tree(x, len, 2 * index, plan, m, arithmetic, pool);
-            inverse_tree(x + len, len, 2 * index + 1, plan, m, arithmetic, pool);
-        }
+        const auto tree = [&](Value* part_x, size_t part, size_t part_index) KERNEL_TARGET {
+            inverse_tree(part_x, part, part_index, plan, m, arithmetic, pool);
+        };
         const Factor s_inverse = T::factor(plan.top_inverse[index], arithmetic);
+        if (size >= 4 * CACHED_BLOCK) {
+            const size_t len = size / 4;
+            each_part(x, len, 4, 4 * index, pool, tree);
+            const Factor s_first = T::factor(plan.top_inverse[2 * index], arithmetic);
+            const Factor s_second = T::factor(plan.top_inverse[2 * index + 1], arithmetic);
+            in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET {
+                inverse_block_pair(x + from, len, s_inverse, s_first, s_second, arithmetic, to - from);
+            });
+            return;
+        }
+        const size_t len = size / 2;
+        each_part(x, len, 2, 2 * index, pool, tree);
         in_two(pool, size, len,
                [&](size_t from, size_t to) KERNEL_TARGET { inverse_block(x + from, len, s_inverse, arithmetic, to - from); });
     }
 
     // ---- the radix-3 split of a length 3M
 
-    // The powers w^j, ..., w^(j + LANES - 1) of the twist, advanced by
-    // LANES at a time.
+    // The powers w^j, ..., w^(j + LANES - 1) of the twist, centered,
+    // advanced by LANES at a time.
     struct Twist {
         Vector powers;
         Factor step;  // w^LANES
@@ -528,10 +669,19 @@ struct TransformKernel {
         Value first[LANES];
         uint64_t power = m.power(w, from);
         for (size_t lane = 0; lane < LANES; ++lane) {
-            first[lane] = T::from_residue(power);
+            first[lane] = T::from_residue(centered(power, m.p()));
             power = m.multiply(power, w);
         }
-        return {T::load(first), T::factor(m.power(w, LANES), arithmetic)};
+        return {T::load(first), T::factor(centered(m.power(w, LANES), m.p()), arithmetic)};
+    }
+
+    // The twist's factors for this register, w^j and w^(2j), and the
+    // twist advanced.
+    KERNEL_INLINE static void next_twist(Twist& twist, VectorFactor& w1, VectorFactor& w2, const Arithmetic& arithmetic)
+    {
+        w1 = T::vector_factor(twist.powers, arithmetic);
+        w2 = T::vector_factor(T::reduce(T::multiply(twist.powers, w1, arithmetic), arithmetic), arithmetic);
+        twist.powers = T::reduce(T::multiply(twist.powers, twist.step, arithmetic), arithmetic);
     }
 
     KERNEL_TARGET static void forward_thirds(Value* x, size_t part, const Modulus& m, const Arithmetic& arithmetic,
@@ -544,21 +694,18 @@ struct TransformKernel {
     KERNEL_TARGET static void forward_thirds_from(Value* x, size_t part, const Modulus& m,
                                                   const Arithmetic& arithmetic, uint64_t w, size_t from, size_t to)
     {
-        const Factor d = T::factor(m.power(w, part), arithmetic);  // w_3
+        const Factor d = T::factor(centered(m.power(w, part), m.p()), arithmetic);  // w_3
         Twist twist = start_twist(m, arithmetic, w, from);
+        VectorFactor w1, w2;
         for (size_t j = from; j < to; j += LANES) {
+            next_twist(twist, w1, w2, arithmetic);
             const Vector x0 = T::load(x + j), x1 = T::load(x + part + j), x2 = T::load(x + 2 * part + j);
-            const Vector w1 = twist.powers;
-            const Vector w2 = T::multiply_any(w1, w1, arithmetic);
-            const Vector y0 = T::add(T::add(x0, x1, arithmetic), x2, arithmetic);
-            const Vector y1 = T::add(T::subtract(x0, x2, arithmetic),
-                                     T::multiply(T::subtract(x1, x2, arithmetic), d, arithmetic), arithmetic);
-            const Vector y2 = T::add(T::subtract(x0, x1, arithmetic),
-                                     T::multiply(T::subtract(x2, x1, arithmetic), d, arithmetic), arithmetic);
+            const Vector y0 = T::reduce(T::add(T::add(x0, x1), x2), arithmetic);
+            const Vector y1 = T::add(T::subtract(x0, x2), T::multiply(T::subtract(x1, x2), d, arithmetic));
+            const Vector y2 = T::add(T::subtract(x0, x1), T::multiply(T::subtract(x2, x1), d, arithmetic));
             T::store(x + j, y0);
-            T::store(x + part + j, T::multiply_any(y1, w1, arithmetic));
-            T::store(x + 2 * part + j, T::multiply_any(y2, w2, arithmetic));
-            twist.powers = T::multiply(twist.powers, twist.step, arithmetic);
+            T::store(x + part + j, T::multiply(y1, w1, arithmetic));
+            T::store(x + 2 * part + j, T::multiply(y2, w2, arithmetic));
         }
     }
 
@@ -573,22 +720,18 @@ struct TransformKernel {
                                                   const Arithmetic& arithmetic, uint64_t w_inverse, size_t from,
                                                   size_t to)
     {
-        const Factor d_inverse = T::factor(m.power(w_inverse, part), arithmetic);
+        const Factor d_inverse = T::factor(centered(m.power(w_inverse, part), m.p()), arithmetic);
         Twist twist = start_twist(m, arithmetic, w_inverse, from);
+        VectorFactor w1, w2;
         for (size_t j = from; j < to; j += LANES) {
-            const Vector w1 = twist.powers;
-            const Vector w2 = T::multiply_any(w1, w1, arithmetic);
-            const Vector z0 = T::load(x + j);
-            const Vector z1 = T::multiply_any(T::load(x + part + j), w1, arithmetic);
-            const Vector z2 = T::multiply_any(T::load(x + 2 * part + j), w2, arithmetic);
-            T::store(x + j, T::add(T::add(z0, z1, arithmetic), z2, arithmetic));
-            T::store(x + part + j,
-                     T::add(T::subtract(z0, z2, arithmetic),
-                            T::multiply(T::subtract(z1, z2, arithmetic), d_inverse, arithmetic), arithmetic));
+            next_twist(twist, w1, w2, arithmetic);
+            const Vector z0 = T::reduce(T::load(x + j), arithmetic);
+            const Vector z1 = T::multiply(T::load(x + part + j), w1, arithmetic);
+            const Vector z2 = T::multiply(T::load(x + 2 * part + j), w2, arithmetic);
+            T::store(x + j, T::add(T::add(z0, z1), z2));
+            T::store(x + part + j, T::add(T::subtract(z0, z2), T::multiply(T::subtract(z1, z2), d_inverse, arithmetic)));
             T::store(x + 2 * part + j,
-                     T::add(T::subtract(z0, z1, arithmetic),
-                            T::multiply(T::subtract(z2, z1, arithmetic), d_inverse, arithmetic), arithmetic));
-            twist.powers = T::multiply(twist.powers, twist.step, arithmetic);
+                     T::add(T::subtract(z0, z1), T::multiply(T::subtract(z2, z1), d_inverse, arithmetic)));
         }
     }
 
@@ -610,7 +753,7 @@ struct TransformKernel {
             auto r = static_cast<int64_t>(c - q * m.p());
             r += r < 0 ? p : 0;
             r -= r >= p ? p : 0;
-            values[i] = T::from_residue(static_cast<uint64_t>(r));
+            values[i] = T::from_residue(r);
         }
         for (size_t i = count; i < length; ++i)
             values[i] = T::from_residue(0);
@@ -626,7 +769,8 @@ struct TransformKernel {
     }
 
     // x <- the cyclic convolution of the operands' coefficients mod prime
-    // index (y, the second operand's values; nullptr for a square).
+    // index (y, the second operand's values; nullptr for a square), lazy
+    // residues within INVERSE_OUT.
     KERNEL_TARGET static void convolve(size_t index, std::span<const uint64_t> a, std::span<const uint64_t> b, int bits,
                                        Value* x, Value* y, size_t length, ForkJoinPool* pool)
     {
@@ -652,7 +796,7 @@ struct TransformKernel {
             load_and_transform(b, y);
         }
         const Value* other = y != nullptr ? y : x;
-        const Factor length_inverse = T::factor(m.invert(length % m.p()), arithmetic);
+        const Factor length_inverse = T::factor(centered(m.invert(length % m.p()), m.p()), arithmetic);
         in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
             for (size_t i = from; i < to; i += LANES)
                 T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
@@ -673,6 +817,17 @@ struct TransformKernel {
     // t = r0 + p0 y1 mod p2, all that y2 = (r2 - t) / (p0 p1) mod p2 needs;
     // p0 p1 S2 is then added into the product. So the scratch beside the
     // two transforms is one array of residues, not two.
+    //
+    // Ranges, in units of each step's prime: a convolution's values lie
+    // within INVERSE_OUT; r0 is made canonical; r1 - r0 lies within
+    // INVERSE_OUT + p0 / p1 and its product with 1 / p0 within 1, so y1 is
+    // made canonical from it; t = r0 + p0 y1 lies within p0 / p2 +
+    // after_factor(p1 / p2); r2 - t within INVERSE_OUT more, and y2 is made
+    // canonical from its product.
+    static constexpr double PRIME_RATIO = 1.001;  // p0 / p2 and p1 / p2 below it (coefficients.hpp)
+    static constexpr double GARNER_T = PRIME_RATIO + after_factor(PRIME_RATIO);
+    static_assert(after_factor(INVERSE_OUT + PRIME_RATIO) <= 1 && after_factor(INVERSE_OUT + GARNER_T) <= 1,
+                  "Garner's digits come within a prime of 0");
     KERNEL_TARGET static void multiply(std::span<const uint64_t> a, std::span<const uint64_t> b,
                                        std::span<uint64_t> product, int bits, size_t length, ForkJoinPool* pool)
     {
@@ -686,23 +841,29 @@ struct TransformKernel {
         const size_t padded = (count + LANES - 1) / LANES * LANES;
         BlockArray<Value> x(length), y(square ? 0 : length), kept(padded);
         const GarnerConstants& constants = garner_constants();
-        const Vector zero = T::broadcast(T::from_residue(0));
 
         convolve(0, a, b, bits, x.data(), y.data(), length, pool);
-        std::copy(x.data(), x.data() + padded, kept.data());  // r0
+        {
+            // r0, canonical, into kept.
+            const Arithmetic arithmetic{Modulus(TRANSFORM_PRIMES[0].p)};
+            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES)
+                    T::store(kept.data() + i, T::canonical(T::reduce(T::load(x.data() + i), arithmetic), arithmetic));
+            });
+        }
 
         convolve(1, a, b, bits, x.data(), y.data(), length, pool);
         {
-            // y1 = (r1 - r0) / p0 mod p1 into x.
+            // y1 = (r1 - r0) / p0 mod p1 into x, canonical.
             const Modulus m1(TRANSFORM_PRIMES[1].p);
             const Arithmetic arithmetic(m1);
-            const Factor c01 = T::factor(constants.p0_inverse_mod_p1, arithmetic);
+            const Factor c01 = T::factor(centered(constants.p0_inverse_mod_p1, m1.p()), arithmetic);
             in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
-                for (size_t i = from; i < to; i += LANES) {
-                    const Vector r0_mod_p1 = T::add(T::load(kept.data() + i), zero, arithmetic);  // r0 < p0 < 2 p1
+                for (size_t i = from; i < to; i += LANES)
                     T::store(x.data() + i,
-                             T::multiply(T::subtract(T::load(x.data() + i), r0_mod_p1, arithmetic), c01, arithmetic));
-                }
+                             T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)), c01,
+                                                      arithmetic),
+                                          arithmetic));
             });
         }
         carry_into(product, bits, count, CoefficientCarrier::Mode::write, pool,
@@ -710,31 +871,30 @@ struct TransformKernel {
                        carrier.add(T::to_residue(kept[i]), T::to_residue(x[i]), 0);
                    });
         {
-            // t = r0 + p0 y1 mod p2 into kept (r0 < p0 < 2 p2, y1 < p1 < 2 p2).
+            // t = r0 + p0 y1 mod p2 into kept, lazily.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
-            const Factor p0_mod_p2 = T::factor(TRANSFORM_PRIMES[0].p - TRANSFORM_PRIMES[2].p, arithmetic);
+            const Factor p0_mod_p2 = T::factor(centered(TRANSFORM_PRIMES[0].p - m2.p(), m2.p()), arithmetic);
             in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
-                for (size_t i = from; i < to; i += LANES) {
-                    const Vector r0_mod_p2 = T::add(T::load(kept.data() + i), zero, arithmetic);
-                    const Vector y1_mod_p2 = T::add(T::load(x.data() + i), zero, arithmetic);
+                for (size_t i = from; i < to; i += LANES)
                     T::store(kept.data() + i,
-                             T::add(r0_mod_p2, T::multiply(y1_mod_p2, p0_mod_p2, arithmetic), arithmetic));
-                }
+                             T::add(T::load(kept.data() + i), T::multiply(T::load(x.data() + i), p0_mod_p2, arithmetic)));
             });
         }
 
         convolve(2, a, b, bits, x.data(), y.data(), length, pool);
         {
-            // y2 = (r2 - t) / (p0 p1) mod p2 into x.
+            // y2 = (r2 - t) / (p0 p1) mod p2 into x, canonical.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
-            const Factor c012 = T::factor(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), arithmetic);
+            const Factor c012 = T::factor(
+                centered(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), m2.p()), arithmetic);
             in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
                 for (size_t i = from; i < to; i += LANES)
-                    T::store(x.data() + i, T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i),
-                                                                   arithmetic),
-                                                       c012, arithmetic));
+                    T::store(x.data() + i,
+                             T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)),
+                                                      c012, arithmetic),
+                                          arithmetic));
             });
         }
         carry_into(product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
