@@ -17,6 +17,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 struct TransformPrime {
@@ -134,3 +135,11 @@ constexpr int64_t centered(uint64_t r, uint64_t p)
 // A root of unity of order length mod the prime (length = 2^k or 3 * 2^k,
 // k <= 32).
 uint64_t root_of_unity(const TransformPrime& prime, uint64_t length);
+
+// What a transform of one length needs of its prime, made once for every
+// length 2^k and 3 * 2^k (k <= 32) of each prime: w = root_of_unity, its
+// inverse, and 1 / length.
+struct LengthRoots {
+    uint64_t root, root_inverse, length_inverse;
+};
+const LengthRoots& length_roots(size_t prime_index, uint64_t length);

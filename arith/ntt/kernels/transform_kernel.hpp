@@ -272,9 +272,11 @@ struct TransformKernel {
         uint64_t root_inverse;
     };
 
-    static Plan make_plan(size_t prime_index, const Modulus& m, uint64_t root, size_t length)
+    static Plan make_plan(size_t prime_index, const Modulus& m, size_t length)
     {
-        Plan plan{length, &prime_tables(prime_index), {}, {}, root, m.invert(root)};
+        const LengthRoots& roots = length_roots(prime_index, length);
+        Plan plan{length, &prime_tables(prime_index), {}, {}, roots.root, roots.root_inverse};
+        const uint64_t root = roots.root;
         if (length > CACHED_BLOCK) {
             // The top levels' s for i < m0 = M / C: w_2m0^brev(i).
             const size_t blocks = length / CACHED_BLOCK;
@@ -774,12 +776,12 @@ struct TransformKernel {
     KERNEL_TARGET static void convolve(size_t index, std::span<const uint64_t> a, std::span<const uint64_t> b, int bits,
                                        Value* x, Value* y, size_t length, ForkJoinPool* pool)
     {
-        const TransformPrime& prime = TRANSFORM_PRIMES[index];
-        const Modulus m(prime.p);
+        const Modulus m(TRANSFORM_PRIMES[index].p);
         const Arithmetic arithmetic(m);
         const size_t part = length % 3 == 0 ? length / 3 : length;
-        const uint64_t w = root_of_unity(prime, length);
-        const Plan plan = make_plan(index, m, part == length ? w : m.power(w, 3), part);
+        const LengthRoots& roots = length_roots(index, length);
+        const uint64_t w = roots.root;
+        const Plan plan = make_plan(index, m, part);
 
         // The two operands side by side where the pool has a thread.
         const auto load_and_transform = [&](std::span<const uint64_t> limbs, Value* values) KERNEL_TARGET {
@@ -796,7 +798,7 @@ struct TransformKernel {
             load_and_transform(b, y);
         }
         const Value* other = y != nullptr ? y : x;
-        const Factor length_inverse = T::factor(centered(m.invert(length % m.p()), m.p()), arithmetic);
+        const Factor length_inverse = T::factor(centered(roots.length_inverse, m.p()), arithmetic);
         in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
             for (size_t i = from; i < to; i += LANES)
                 T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
@@ -805,7 +807,7 @@ struct TransformKernel {
         for (size_t third = 0; third < length / part; ++third)
             inverse_tree(x + third * part, part, 0, plan, m, arithmetic, pool);
         if (part != length)
-            inverse_thirds(x, part, m, arithmetic, m.invert(w), pool);
+            inverse_thirds(x, part, m, arithmetic, roots.root_inverse, pool);
     }
 
     // product <- a * b (b empty: a squared) with coefficients of `bits`
@@ -867,9 +869,7 @@ struct TransformKernel {
             });
         }
         carry_into(product, bits, count, CoefficientCarrier::Mode::write, pool,
-                   [&](CoefficientCarrier& carrier, size_t i) KERNEL_TARGET {
-                       carrier.add(T::to_residue(kept[i]), T::to_residue(x[i]), 0);
-                   });
+                   [&](size_t i) KERNEL_TARGET { return low_garner_words(T::to_residue(kept[i]), T::to_residue(x[i])); });
         {
             // t = r0 + p0 y1 mod p2 into kept, lazily.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
@@ -898,44 +898,88 @@ struct TransformKernel {
             });
         }
         carry_into(product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
-                   [&](CoefficientCarrier& carrier, size_t i) KERNEL_TARGET {
-                       carrier.add(0, 0, T::to_residue(x[i]));
-                   });
+                   [&](size_t i) KERNEL_TARGET { return high_garner_words(T::to_residue(x[i])); });
     }
 
-    // A carrier's pass over coefficients [0, count), add(carrier, i) giving
-    // coefficient i, in two halves side by side where the pool has a thread.
-    // The halves meet at a multiple of 64 coefficients, which starts on a
-    // whole limb for any bits; what the low half carries past that limb is
-    // added in last.
-    template <class Add>
-    KERNEL_TARGET static void carry_into(std::span<uint64_t> product, int bits, size_t count,
-                                         CoefficientCarrier::Mode mode, ForkJoinPool* pool, Add&& add)
+    // The carrying of coefficients of 64 bits, coefficient k at limb k, in one
+    // tight loop: limbs[k] <- (limbs[k] if accumulating) + the words of the
+    // coefficients that reach limb k, for k < count, and the words that reach
+    // past limb count - 1 left in pending (two: a coefficient of three words,
+    // below 2^151 with what is carried, reaches two limbs past its own).
+    // words(k) gives coefficient k, with its top word below 2^62.
+    template <class Words>
+    KERNEL_TARGET static void carry_whole_limbs(uint64_t* limbs, size_t count, bool accumulate, Words&& words, uint64_t (&pending)[2])
     {
+        uint64_t p0 = pending[0], p1 = pending[1];
+        for (size_t k = 0; k < count; ++k) {
+            const CoefficientWords c = words(k);
+            const unsigned __int128 s0 =
+                static_cast<unsigned __int128>(p0) + c.w[0] + (accumulate ? limbs[k] : uint64_t{0});
+            limbs[k] = static_cast<uint64_t>(s0);
+            const unsigned __int128 s1 = static_cast<unsigned __int128>(p1) + c.w[1] + static_cast<uint64_t>(s0 >> 64);
+            p0 = static_cast<uint64_t>(s1);
+            p1 = c.w[2] + static_cast<uint64_t>(s1 >> 64);
+        }
+        pending[0] = p0;
+        pending[1] = p1;
+    }
+
+
+    // A pass over coefficients [0, count), words(i) giving coefficient i,
+    // into the product: written (Mode::write, the limbs past the sum set to
+    // 0) or added to it. In two halves side by side where the pool has a
+    // thread; the halves meet at a multiple of 64 coefficients, which starts
+    // on a whole limb for any bits, and what the low half carries past that
+    // limb is added in last.
+    template <class Words>
+    KERNEL_TARGET static void carry_into(std::span<uint64_t> product, int bits, size_t count,
+                                         CoefficientCarrier::Mode mode, ForkJoinPool* pool, Words&& words)
+    {
+        const bool accumulate = mode == CoefficientCarrier::Mode::accumulate;
+        // Coefficients [from, to) into the product from their first limb,
+        // what they carry past their last one left in rest.
+        const auto carry_range = [&](size_t from, size_t to, std::span<uint64_t> limbs, uint64_t (&rest)[4])
+            KERNEL_TARGET {
+                if (bits == 64) {
+                    uint64_t pending[2] = {0, 0};
+                    const size_t whole = std::min(to, from + limbs.size()) - from;
+                    carry_whole_limbs(limbs.data(), whole, accumulate,
+                                      [&](size_t k) KERNEL_TARGET { return words(from + k); }, pending);
+                    for (size_t i = from + whole; i < to; ++i) {
+                        const CoefficientWords beyond = words(i);
+                        require_bound(beyond.w[0] == 0 && beyond.w[1] == 0 && beyond.w[2] == 0,
+                                      "product within its limbs");
+                    }
+                    const size_t at = whole;
+                    if (!accumulate)
+                        std::fill(limbs.begin() + static_cast<ptrdiff_t>(at), limbs.end(), 0);
+                    rest[0] = pending[0];
+                    rest[1] = pending[1];
+                    rest[2] = rest[3] = 0;
+                    return at;
+                }
+                CoefficientCarrier carrier(limbs, bits, mode);
+                for (size_t i = from; i < to; ++i)
+                    carrier.add_words(words(i).w);
+                carrier.finish_into(rest);
+                return limbs.size();
+            };
         const size_t split = count / 2 / 64 * 64;
         if (pool == nullptr || count < FORK_BLOCK || split == 0) {
-            CoefficientCarrier carrier(product, bits, mode);
-            for (size_t i = 0; i < count; ++i)
-                add(carrier, i);
-            carrier.finish();
+            uint64_t rest[4];
+            const size_t at = carry_range(0, count, product, rest);
+            add_words_at(product, at, rest);
             return;
         }
         const size_t split_limb = static_cast<size_t>(bits) * split / 64;
-        uint64_t rest[4] = {0, 0, 0, 0};
-        pool->fork_join(
-            [&]() KERNEL_TARGET {
-                CoefficientCarrier low(product.first(split_limb), bits, mode);
-                for (size_t i = 0; i < split; ++i)
-                    add(low, i);
-                low.finish_into(rest);
-            },
-            [&]() KERNEL_TARGET {
-                CoefficientCarrier high(product.subspan(split_limb), bits, mode);
-                for (size_t i = split; i < count; ++i)
-                    add(high, i);
-                high.finish();
-            });
-        add_words_at(product, split_limb, rest);
+        uint64_t low_rest[4], high_rest[4];
+        size_t high_at = 0;
+        pool->fork_join([&]() KERNEL_TARGET { carry_range(0, split, product.first(split_limb), low_rest); },
+                        [&]() KERNEL_TARGET {
+                            high_at = split_limb + carry_range(split, count, product.subspan(split_limb), high_rest);
+                        });
+        add_words_at(product, high_at, high_rest);
+        add_words_at(product, split_limb, low_rest);
     }
 };
 
