@@ -465,8 +465,10 @@ struct TransformKernel {
 
     // The last LEAF_LEVELS levels of a cached block, forward or inverse:
     // LANES rows of LANES values at a time, transposed so that each level's
-    // pairs lie in separate vectors. The leaf levels' r, by their sub-block
-    // count a block of LANES.
+    // pairs lie in separate vectors. The forward transform leaves its groups
+    // transposed, and the inverse takes them so: what lies between them,
+    // the pointwise product, does not mind the order of the values. The
+    // leaf levels' r, by their sub-block count a block of LANES.
     template <bool Inverse>
     KERNEL_TARGET static void leaf_levels(Value* x, size_t size, uint64_t u, const std::array<uint64_t, 64>& r,
                                           int levels, const PrimeTables& tables, const Modulus& m,
@@ -483,12 +485,13 @@ struct TransformKernel {
         for (size_t group = 0; group < size; group += LEAF_GROUP) {
             for (size_t row = 0; row < LANES; ++row)
                 rows[row] = T::load(x + group + row * LANES);
-            T::transpose(rows);
-            if constexpr (Inverse)
+            if constexpr (Inverse) {
                 inverse_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
-            else
+                T::transpose(rows);
+            } else {
+                T::transpose(rows);
                 forward_leaf(rows, tables, group / LANES, leaf_r, arithmetic);
-            T::transpose(rows);
+            }
             for (size_t row = 0; row < LANES; ++row)
                 T::store(x + group + row * LANES, rows[row]);
         }
