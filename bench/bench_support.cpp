@@ -68,9 +68,16 @@ double median_seconds(const std::function<void()>& run)
     const double first = seconds_of(run);
     if (first >= REPEAT_BELOW_SECONDS)
         return first;
-    std::vector<double> times{first};
-    for (int32_t i = 1; i < REPEATS; ++i)
-        times.push_back(seconds_of(run));
+    // A run far shorter than the clock's and the scheduler's noise is timed
+    // over enough calls in a row to last SAMPLE_SECONDS.
+    const int64_t calls = first >= SAMPLE_SECONDS ? 1 : static_cast<int64_t>(SAMPLE_SECONDS / std::max(first, 1e-7)) + 1;
+    std::vector<double> times;
+    for (int32_t i = 0; i < REPEATS; ++i)
+        times.push_back(seconds_of([&] {
+                            for (int64_t call = 0; call < calls; ++call)
+                                run();
+                        }) /
+                        static_cast<double>(calls));
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
 }

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
-// Runs below this many seconds are repeated and the median kept.
+// Runs below this many seconds are repeated and the median kept, each of
+// the REPEATS samples lasting SAMPLE_SECONDS at least.
 inline constexpr double REPEAT_BELOW_SECONDS = 2.0;
 inline constexpr int32_t REPEATS = 5;
+inline constexpr double SAMPLE_SECONDS = 0.02;
 
 struct Timing {
     int64_t digits;
@@ -33,7 +35,8 @@ std::string cpu_model();
 
 double seconds_of(const std::function<void()>& run);
 
-// One run, or the median of several when one is short.
+// One run, or the median of several when one is short; a very short run is
+// timed over many calls to a sample.
 double median_seconds(const std::function<void()>& run);
 
 // The peak resident bytes of this program run once more with arguments, in a

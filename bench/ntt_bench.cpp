@@ -51,7 +51,7 @@ int main(int argc, char** argv)
             mpn_mul(reinterpret_cast<mp_ptr>(expected.data()), reinterpret_cast<mp_srcptr>(a.data()),
                     static_cast<mp_size_t>(limbs), reinterpret_cast<mp_srcptr>(b.data()), static_cast<mp_size_t>(limbs));
         });
-        std::printf("  %-20s %10.4f\n", "mpn_mul x1", gmp_seconds);
+        std::printf("  %-20s %12.6f\n", "mpn_mul x1", gmp_seconds);
         timings.push_back({static_cast<int64_t>(limbs), "gmp", 1, gmp_seconds});
         auto time = [&](VectorIsa isa, int32_t threads) {
             ForkJoinPool pool(threads);
@@ -62,7 +62,7 @@ int main(int argc, char** argv)
             const bool same = product == expected;
             agree = agree && same;
             const std::string label = std::string(vector_isa_name(isa)) + " x" + std::to_string(threads);
-            std::printf("  %-20s %10.4f   mpn_mul/transform %6.2f%s\n", label.c_str(), seconds, gmp_seconds / seconds,
+            std::printf("  %-20s %12.6f   mpn_mul/transform %6.2f%s\n", label.c_str(), seconds, gmp_seconds / seconds,
                         same ? "" : "   PRODUCTS DIFFER");
             timings.push_back({static_cast<int64_t>(limbs), vector_isa_name(isa), threads, seconds});
         };

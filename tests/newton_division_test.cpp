@@ -61,13 +61,12 @@ private:
     gmp_randstate_t state_;
 };
 
-// Limb counts from below the iteration's start to several of its steps: it
-// starts at sixteen times the transforms' crossover, each step halves the
-// precision.
+// Limb counts from below the iteration's start to several of its steps
+// (each step halves the precision).
 std::vector<int64_t> limb_counts()
 {
-    const size_t crossover = transform_product_limbs();
-    const int64_t start = crossover == SIZE_MAX ? 16000 : static_cast<int64_t>(16 * crossover);
+    const size_t from = newton_from_limbs();
+    const int64_t start = from == SIZE_MAX ? 16000 : static_cast<int64_t>(from);
     return {1, 3, start / 2, start - 1, start, start + 1, 2 * start - 7, 2 * start + 9, 4 * start + 3};
 }
 

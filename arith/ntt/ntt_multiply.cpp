@@ -69,17 +69,18 @@ bool same_mod_word(uint64_t a, uint64_t b)
 
 // Measured with bench/ntt_bench (balanced products, the memory kept as the
 // program keeps it), on a 2-core AMD EPYC: AVX-512 beats GMP 6.2's mpn_mul
-// from about 700 limbs (1.00 at 700, 1.50 at 1,000), AVX2 from about 2,000
-// (0.84 at 1,000, 1.05 at 2,000); the portable kernel stays below a half of
-// it up to a million limbs. Unbalanced products gain as much from the same
-// smaller size (200,000 by 3,125 limbs: 2.5 times on AVX-512).
+// from about 350 limbs (1.05 at 350, 1.21 at 400, 0.90 at 300; the lengths'
+// steps make it uneven below), AVX2 from about 800 (1.15 at 800, 0.88 at
+// 600, 1.49 at 1,000); the portable kernel stays below a half of it up to
+// a million limbs. Unbalanced products gain more from the same smaller
+// size (1,400 by 350 limbs: 2.0 times on AVX-512).
 size_t ntt_crossover_limbs(VectorIsa isa)
 {
     switch (isa) {
     case VectorIsa::avx512:
-        return 1000;
+        return 350;
     case VectorIsa::avx2:
-        return 2000;
+        return 800;
     case VectorIsa::portable:
         break;
     }

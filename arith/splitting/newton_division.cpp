@@ -2,6 +2,7 @@
 // two products, and exact quotients from them.
 #include "newton_division.hpp"
 
+#include "cpu_features.hpp"
 #include "exactness.hpp"
 #include "ntt/ntt_multiply.hpp"
 
@@ -19,21 +20,21 @@ constexpr int64_t DROPPED_BITS_FOR_A_COPY = 16;
 // moves the reciprocal by less than 4 * 2^-8 of its last place.
 constexpr int64_t CUT_GUARD_BITS = 8;
 
-// Newton's iteration beats GMP's division where the divisor and the
-// quotient both have this many times the transforms' crossover in limbs
-// (division_bench, 2n by n limbs on one thread, AVX-512 with its crossover
-// of 1,000 limbs: GMP / Newton 0.75 at 8,000 limbs, 1.22 at 16,000, 1.32 at
-// 100,000, 1.88 at 1,000,000; on two threads 1.76 and 2.58 at the last
-// two). Below it, and at the bottom of the iteration, GMP divides.
-constexpr size_t NEWTON_FROM_CROSSOVERS = 16;
+}  // namespace
 
+// Measured with bench/division_bench (2n by n limbs on one thread): on
+// AVX-512, GMP / Newton 0.75 at 8,000 limbs, 1.22 at 16,000, 1.32 at
+// 100,000 and 1.88 at 1,000,000; on AVX2 the transforms are a little less
+// than half as fast, and Newton pays from twice the size. Below, and at the
+// bottom of the iteration, GMP divides.
 size_t newton_from_limbs()
 {
-    const size_t crossover = transform_product_limbs();
-    return crossover > std::numeric_limits<size_t>::max() / NEWTON_FROM_CROSSOVERS
-               ? std::numeric_limits<size_t>::max()
-               : crossover * NEWTON_FROM_CROSSOVERS;
+    if (transform_product_limbs() == std::numeric_limits<size_t>::max())
+        return std::numeric_limits<size_t>::max();
+    return best_vector_isa() == VectorIsa::avx512 ? 16000 : 32000;
 }
+
+namespace {
 
 BigInteger power_of_two(int64_t exponent)
 {

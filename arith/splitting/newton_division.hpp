@@ -14,6 +14,11 @@
 // in [1/2, 1).
 void approximate_reciprocal(BigInteger& x, const BigInteger& d, int64_t precision, ForkJoinPool* pool = nullptr);
 
+// The limbs of divisor and quotient from which Newton's iteration beats
+// GMP's division on this CPU, and from which the iteration starts its steps
+// (SIZE_MAX where the transforms never beat GMP).
+size_t newton_from_limbs();
+
 // Whether the quotient of quotient_bits bits by a divisor of divisor_limbs
 // limbs is faster by Newton's iteration than by GMP's division on this CPU.
 bool newton_division_pays(size_t divisor_limbs, int64_t quotient_bits);
