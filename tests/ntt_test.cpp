@@ -191,6 +191,75 @@ TEST(NttMultiply, SquaresAndThreadCountsGiveTheSameProduct)
         EXPECT_EQ(fast_product(ones, ones, isa, &pool), expected) << "ones on " << vector_isa_name(isa);
 }
 
+namespace {
+
+// a * b + c * d by schoolbook products, in max(n_a + n_b, n_c + n_d) + 1 limbs.
+Limbs schoolbook_sum(const Limbs& a, const Limbs& b, const Limbs& c, const Limbs& d)
+{
+    Limbs first = schoolbook(a, b), second = schoolbook(c, d);
+    Limbs sum(std::max(first.size(), second.size()) + 1, 0);
+    unsigned __int128 carry = 0;
+    for (size_t i = 0; i < sum.size(); ++i) {
+        carry += static_cast<unsigned __int128>(i < first.size() ? first[i] : 0) + (i < second.size() ? second[i] : 0);
+        sum[i] = static_cast<uint64_t>(carry);
+        carry >>= 64;
+    }
+    return sum;
+}
+
+Limbs fast_sum(const Limbs& a, const Limbs& b, const Limbs& c, const Limbs& d, VectorIsa isa,
+               ForkJoinPool* pool = nullptr)
+{
+    Limbs sum(std::max(a.size() + b.size(), c.size() + d.size()) + 1, 5);
+    NttOptions options;
+    options.isa = isa;
+    options.pool = pool;
+    ntt_multiply_add(a, b, c, d, sum, options);
+    return sum;
+}
+
+}  // namespace
+
+TEST(NttMultiply, SumsOfTwoProductsEqualSchoolbookSums)
+{
+    // Balanced and unbalanced terms, the longer one first or second, a term
+    // much shorter than the other, squares (the same span twice), all one
+    // bits (the sum's coefficients at the bound the primes must clear),
+    // every path and 1 to 3 threads.
+    std::mt19937_64 random(8);
+    struct Sizes {
+        size_t a, b, c, d;
+    };
+    std::vector<Sizes> sizes = {{1, 1, 1, 1}, {300, 300, 300, 300}, {700, 500, 20, 900},  {64, 2000, 1500, 1500},
+                                {3000, 2999, 1, 1}, {1, 1, 2500, 2600}, {4096, 4096, 4096, 4096}};
+    for (int i = 0; i < 6; ++i)
+        sizes.push_back({1 + random() % 5000, 1 + random() % 5000, 1 + random() % 5000, 1 + random() % 5000});
+    for (const Sizes& size : sizes) {
+        const Limbs a = random_limbs(random, size.a), b = random_limbs(random, size.b);
+        const Limbs c = random_limbs(random, size.c), d = random_limbs(random, size.d);
+        const Limbs expected = schoolbook_sum(a, b, c, d);
+        for (VectorIsa isa : paths_here())
+            EXPECT_EQ(fast_sum(a, b, c, d, isa), expected)
+                << size.a << " " << size.b << " " << size.c << " " << size.d << " on " << vector_isa_name(isa);
+    }
+    const Limbs ones(5000, ~uint64_t{0});
+    const Limbs expected_ones = schoolbook_sum(ones, ones, ones, ones);
+    const Limbs a = random_limbs(random, 3000), c = random_limbs(random, 2000), d = random_limbs(random, 2100);
+    const Limbs expected_square = schoolbook_sum(a, a, c, d);
+    for (VectorIsa isa : paths_here()) {
+        for (int32_t threads : {1, 2, 3}) {
+            ForkJoinPool pool(threads);
+            EXPECT_EQ(fast_sum(ones, ones, ones, ones, isa, &pool), expected_ones)
+                << "ones on " << vector_isa_name(isa) << ", " << threads << " threads";
+        }
+        Limbs sum(a.size() * 2 + 1);
+        NttOptions options;
+        options.isa = isa;
+        ntt_multiply_add(a, a, c, d, sum, options);  // a squared: one transform the fewer
+        EXPECT_EQ(sum, expected_square) << vector_isa_name(isa);
+    }
+}
+
 TEST(NttMultiply, TheProductCheckCatchesAWrongCoefficient)
 {
     std::mt19937_64 random(6);

@@ -89,12 +89,22 @@ size_t ntt_crossover_limbs(VectorIsa isa)
 
 NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs)
 {
+    return plan_ntt_sum(a_limbs, b_limbs, 0, 0);
+}
+
+NttPlan plan_ntt_sum(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs)
+{
+    // A coefficient of a * b + c * d is below (min(n_a, n_b) + min(n_c,
+    // n_d)) 2^(2b) for n coefficients of each operand: the bound of one
+    // product whose shorter operand has that many.
     NttPlan best{0, 0};
     for (int bits = 64; bits >= 16; --bits) {
         const size_t a_count = coefficient_count(a_limbs, bits), b_count = coefficient_count(b_limbs, bits);
-        if (!coefficients_fit(bits, std::min(a_count, b_count)))
+        const size_t c_count = coefficient_count(c_limbs, bits), d_count = coefficient_count(d_limbs, bits);
+        if (!coefficients_fit(bits, std::min(a_count, b_count) + std::min(c_count, d_count)))
             continue;
-        const size_t length = transform_length(a_count + b_count - 1);
+        const size_t count = std::max(a_count + b_count, c_count + d_count) - 1;
+        const size_t length = transform_length(count);
         if (best.length == 0 || length < best.length)
             best = {bits, length};
     }
@@ -102,19 +112,60 @@ NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs)
     return best;
 }
 
+namespace {
+
+// The term of a product, b empty for a square.
+ProductTerm product_term(std::span<const uint64_t> a, std::span<const uint64_t> b)
+{
+    const bool squaring = a.data() == b.data() && a.size() == b.size();
+    return {a, squaring ? std::span<const uint64_t>() : b};
+}
+
+uint64_t add_mod_word(uint64_t a, uint64_t b)
+{
+    const unsigned __int128 sum = static_cast<unsigned __int128>(a) + b;
+    return static_cast<uint64_t>((sum & ~uint64_t{0}) + (sum >> 64));
+}
+
+}  // namespace
+
 void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                   const NttOptions& options)
 {
     require_bound(product.size() == a.size() + b.size(), "product of n_a + n_b limbs");
-    const bool squaring = a.data() == b.data() && a.size() == b.size();
     if (a.empty() || b.empty()) {
         std::fill(product.begin(), product.end(), 0);
         return;
     }
     const NttPlan plan = plan_ntt_product(a.size(), b.size());
-    product_kernel(options.isa)(a, squaring ? std::span<const uint64_t>() : b, product, plan.bits, plan.length,
-                                options.pool);
+    const ProductTerm term = product_term(a, b);
+    product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, options.pool);
     check_ntt_product(a, b, product);
+}
+
+bool ntt_sum_pays(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs)
+{
+    // In transforms of the product's length (ntt_bench: a product of 10^5
+    // limbs spends about a third of its time outside the transforms).
+    constexpr double CARRYING = 1.5;
+    const double first = double(plan_ntt_product(a_limbs, b_limbs).length);
+    const double second = double(plan_ntt_product(c_limbs, d_limbs).length);
+    const double sum = double(plan_ntt_sum(a_limbs, b_limbs, c_limbs, d_limbs).length);
+    return (5 + CARRYING) * sum <= (3 + CARRYING) * (first + second);
+}
+
+void ntt_multiply_add(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<const uint64_t> c,
+                      std::span<const uint64_t> d, std::span<uint64_t> sum, const NttOptions& options)
+{
+    require_bound(sum.size() == std::max(a.size() + b.size(), c.size() + d.size()) + 1 && !a.empty() && !b.empty() &&
+                      !c.empty() && !d.empty(),
+                  "sum of products of max(n_a + n_b, n_c + n_d) + 1 limbs");
+    const NttPlan plan = plan_ntt_sum(a.size(), b.size(), c.size(), d.size());
+    const ProductTerm terms[2] = {product_term(a, b), product_term(c, d)};
+    product_kernel(options.isa)(std::span<const ProductTerm>(terms), sum, plan.bits, plan.length, options.pool);
+    const uint64_t expected = add_mod_word(multiply_mod_word(residue_mod_word(a), residue_mod_word(b)),
+                                           multiply_mod_word(residue_mod_word(c), residue_mod_word(d)));
+    require_bound(same_mod_word(residue_mod_word(sum), expected), "transform sum of products matches its operands mod 2^64 - 1");
 }
 
 namespace {
@@ -162,16 +213,16 @@ void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t>
     const WrappedPlan plan = wrapped_plan(n);
     require_bound(plan.limbs == n && a.size() <= n && b.size() <= n,
                   "wrapped product of operands within a transform length's limbs");
-    const bool squaring = a.data() == b.data() && a.size() == b.size();
     // The coefficients' sum reaches past 2^(64 n) by less than the top
     // coefficient's excess over b bits, b + bit_width(L) < 128 bits: the
     // spare limbs hold it.
     static_assert(WRAPPED_SPARE_LIMBS * 64 >= 128 + 64, "spare limbs for the top coefficient's excess");
     if (a.empty() || b.empty())
         std::fill(product.begin(), product.end(), 0);
-    else
-        product_kernel(options.isa)(a, squaring ? std::span<const uint64_t>() : b, product, plan.bits, plan.length,
-                                    options.pool);
+    else {
+        const ProductTerm term = product_term(a, b);
+        product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, options.pool);
+    }
     // The sum mod 2^(64 n) - 1: the spare limbs added to the low ones, and a
     // carry out of the top added back at the bottom (it cannot carry out
     // again: the low limbs are then below the carry's size).

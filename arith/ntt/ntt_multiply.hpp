@@ -32,6 +32,21 @@ struct NttOptions {
 void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                   const NttOptions& options = {});
 
+// sum <- a * b + c * d, for operands of a limb at least; sum has
+// max(n_a + n_b, n_c + n_d) + 1 limbs and may not overlap the operands. One
+// inverse transform and one carrying for the two products, their
+// transforms' pointwise products added; checked against the operands
+// modulo 2^64 - 1 as every product is.
+void ntt_multiply_add(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<const uint64_t> c,
+                      std::span<const uint64_t> d, std::span<uint64_t> sum, const NttOptions& options = {});
+
+// Whether ntt_multiply_add makes a * b + c * d faster than two products and
+// their sum: where the two products' transform lengths are alike. One
+// product is three transforms and a carrying into limbs, worth about one
+// and a half transforms; the sum is five at the longer length and one
+// carrying.
+bool ntt_sum_pays(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs);
+
 // The least limb count n >= at_least (at_least >= 1) that ntt_multiply_wrapped
 // takes: 64 n bits are a transform length's worth of coefficients.
 size_t ntt_wrapped_limbs(size_t at_least);
@@ -67,6 +82,8 @@ struct NttPlan {
     size_t length;
 };
 NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs);
+// The same for the sum of products a * b + c * d.
+NttPlan plan_ntt_sum(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs);
 
 // product <- a * b; product has a.size() + b.size() limbs and may not
 // overlap a or b. By transforms written for clarity, one prime after

@@ -22,7 +22,13 @@ constexpr int64_t FORK_TERMS = int64_t{1} << 13;
 // made when needed rather than held for the whole run.
 constexpr int32_t UNCACHED_TOP_LEVELS = 2;
 
-int64_t split_point(int64_t begin, int64_t end) { return begin + (end - begin) / 2; }
+// A range splits where its left half has an even length, half of it or one
+// less. The two halves' T then have the same sign: T of [a, b) has the sign
+// of its first term, (-1)^a, since its terms fall in size (term k + 1 is
+// term k times o_k / (o_(k+1) y) < 1) and alternate. So a merge adds the
+// magnitudes of its two products, which the transforms can do as one sum.
+int64_t left_length_of(int64_t length) { return length / 2 / 2 * 2; }
+int64_t split_point(int64_t begin, int64_t end) { return begin + left_length_of(end - begin); }
 
 // The least k >= from with q | 2k + 1: k = (q - 1) / 2 modulo q.
 int64_t first_multiple_index(int64_t q, int64_t from)
@@ -71,9 +77,9 @@ ArctanSplitting::ArctanSplitting(int32_t x, int64_t terms, const OddPrimePowers&
 
 void ArctanSplitting::cache_powers()
 {
-    // A balanced split gives the ranges at one depth two lengths at most, so
-    // each level needs y to one or two exponents, e and e + 1; only the
-    // smaller is kept.
+    // The split gives the right halves at one depth three lengths at most,
+    // 3 apart at most, so each level needs y to exponents from e to e + 3 at
+    // most; only the smallest is kept.
     std::vector<std::set<int64_t>> exponents_by_depth;
     std::vector<std::pair<int64_t, int32_t>> pending{{terms_, 0}};
     std::set<std::pair<int64_t, int32_t>> seen;
@@ -84,7 +90,7 @@ void ArctanSplitting::cache_powers()
             continue;
         if (int32_t(exponents_by_depth.size()) <= depth)
             exponents_by_depth.resize(depth + 1);
-        const int64_t left_length = length / 2;
+        const int64_t left_length = left_length_of(length);
         exponents_by_depth[depth].insert(length - left_length);
         pending.push_back({left_length, depth + 1});
         pending.push_back({length - left_length, depth + 1});
@@ -101,10 +107,14 @@ const BigInteger& ArctanSplitting::odd_power(int64_t exponent, BigInteger& scrat
 {
     if (auto found = odd_powers_.find(exponent); found != odd_powers_.end())
         return found->second;
-    if (auto below = odd_powers_.find(exponent - 1); below != odd_powers_.end()) {
-        mpz_mul_ui(scratch, below->second, static_cast<unsigned long>(y_odd_));
-        return scratch;
-    }
+    // From the kept exponent of its level, at most 3 below.
+    for (int64_t step = 1; step <= 3; ++step)
+        if (auto below = odd_powers_.find(exponent - step); below != odd_powers_.end()) {
+            mpz_set(scratch, below->second);
+            for (int64_t i = 0; i < step; ++i)
+                multiply_small(scratch, y_odd_);
+            return scratch;
+        }
     mpz_ui_pow_ui(scratch, static_cast<unsigned long>(y_odd_), static_cast<unsigned long>(exponent));
     return scratch;
 }
@@ -198,25 +208,25 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     };
     pool_.fork_join_if(length >= FORK_TERMS, strip_left, strip_right);
 
+    // The factors of the two terms side by side, then T1 * left factor *
+    // 2^(y_twos len2) + T2 * right factor as one sum of products, whose
+    // transforms share the pool's threads.
     SplitSum whole;
-    BigInteger right_term;
+    BigInteger left_factor, right_factor;
     auto left_part = [&] {
-        // T1 * (P2' * rest) * y_odd^len2, the smaller factors first.
-        BigInteger factor;
-        multiply_three(factor, right_large, left_factor_rest, *power, pool_);
-        multiply(whole.numerator, left.numerator, factor, &pool_);
-        left.numerator.release();
+        // P2' * rest * y_odd^len2, the smaller factors first, times the
+        // power of two of y^len2.
+        multiply_three(left_factor, right_large, left_factor_rest, *power, pool_);
+        shift_left(left_factor, left_factor, y_twos_ * right_length);
     };
     auto right_part = [&] {
-        BigInteger factor;
-        multiply(factor, left_large, right_factor_rest, &pool_);
-        multiply(right_term, right.numerator, factor, &pool_);
-        right.numerator.release();
+        multiply(right_factor, left_large, right_factor_rest, &pool_);
         multiply(whole.large_primes, left_large, right_large, &pool_);
     };
     pool_.fork_join_if(length >= FORK_TERMS, left_part, right_part);
-    shift_left(whole.numerator, whole.numerator, y_twos_ * right_length);
-    mpz_add(whole.numerator, whole.numerator, right_term);
+    left_large.release();
+    right_large.release();
+    multiply_add(whole.numerator, left.numerator, left_factor, right.numerator, right_factor, &pool_);
     if (progress_ != nullptr)
         progress_->fetch_add(splitting_merge_cost(x_, length, terms_), std::memory_order_relaxed);
     return whole;
@@ -292,8 +302,8 @@ int64_t splitting_merge_cost(int32_t x, int64_t length, int64_t terms)
 
 int64_t arctan_splitting_progress_total(int32_t x, int64_t terms)
 {
-    // The same tree as sum(0, terms), walked with its node counts: a balanced
-    // split gives at most two lengths a depth.
+    // The same tree as sum(0, terms), walked with its node counts: the split
+    // gives at most three lengths a depth.
     std::map<int64_t, int64_t> count_by_length{{terms, 1}};
     int64_t total = 0;
     while (!count_by_length.empty()) {
@@ -301,8 +311,8 @@ int64_t arctan_splitting_progress_total(int32_t x, int64_t terms)
         for (const auto& [length, count] : count_by_length) {
             total += count * splitting_merge_cost(x, length, terms);
             if (length > LEAF_TERMS) {
-                next[length / 2] += count;
-                next[length - length / 2] += count;
+                next[left_length_of(length)] += count;
+                next[length - left_length_of(length)] += count;
             }
         }
         count_by_length = std::move(next);

@@ -105,6 +105,44 @@ void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, For
     mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
 }
 
+void multiply_add(BigInteger& sum, const BigInteger& a, const BigInteger& b, const BigInteger& c, const BigInteger& d,
+                  ForkJoinPool* pool)
+{
+    require_bound(&sum != &a && &sum != &b && &sum != &c && &sum != &d, "sum of products apart from its operands");
+    static const VectorIsa isa = best_vector_isa();
+    const size_t a_limbs = mpz_size(a), b_limbs = mpz_size(b), c_limbs = mpz_size(c), d_limbs = mpz_size(d);
+    const int sign = a.sign() * b.sign(), other_sign = c.sign() * d.sign();
+    if (std::min(std::min(a_limbs, b_limbs), std::min(c_limbs, d_limbs)) < transform_product_limbs() ||
+        sign != other_sign || !ntt_sum_pays(a_limbs, b_limbs, c_limbs, d_limbs)) {
+        BigInteger second;
+        multiply(sum, a, b, pool);
+        multiply(second, c, d, pool);
+        mpz_add(sum, sum, second);
+        return;
+    }
+    const auto view = [](const BigInteger& value) {
+        return std::span<const uint64_t>(mpz_limbs_read(value), mpz_size(value));
+    };
+    const size_t limbs = std::max(a_limbs + b_limbs, c_limbs + d_limbs) + 1;
+    uint64_t* const out = mpz_limbs_write(sum, static_cast<mp_size_t>(limbs));
+    NttOptions options;
+    options.isa = isa;
+    options.pool = pool;
+    try {
+        ntt_multiply_add(view(a), &b == &a ? view(a) : view(b), view(c), &d == &c ? view(c) : view(d),
+                         std::span<uint64_t>(out, limbs), options);
+    } catch (const std::bad_alloc&) {
+        // As in multiply: GMP's products, which need less scratch.
+        BigInteger second;
+        mpz_mul(sum, a, b);
+        mpz_mul(second, c, d);
+        mpz_add(sum, sum, second);
+        return;
+    }
+    // The products' magnitudes, added; the sign the two share.
+    mpz_limbs_finish(sum, sign < 0 ? -static_cast<mp_size_t>(limbs) : static_cast<mp_size_t>(limbs));
+}
+
 void high_product(BigInteger& result, const BigInteger& a, BigInteger b, int64_t shift, ForkJoinPool* pool)
 {
     require_bound(a.sign() >= 0 && b.sign() >= 0 && shift >= 3 && &result != &a, "high product of non-negative operands");

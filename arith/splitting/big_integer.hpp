@@ -47,6 +47,14 @@ private:
 // be a or b.
 void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool = nullptr);
 
+// sum <- a * b + c * d, sum none of the operands: where both products
+// reach the transforms' crossover and have the same sign, by one sum of
+// their magnitudes in the transforms (one inverse transform and one
+// carrying for the two), sharing them with the pool's threads if given;
+// elsewhere two products.
+void multiply_add(BigInteger& sum, const BigInteger& a, const BigInteger& b, const BigInteger& c, const BigInteger& d,
+                  ForkJoinPool* pool = nullptr);
+
 // result <- floor((a b - e) / 2^shift) for a, b >= 0, shift >= 3 and some e
 // in [0, 2^(shift - 3)): the product's part above 2^shift, less by at most
 // an eighth before the floor. Where both operands reach far past half the

@@ -88,9 +88,9 @@ struct Avx2Traits {
 
 }  // namespace
 
-void multiply_avx2(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
-                  int bits, size_t length, ForkJoinPool* pool)
+void multiply_avx2(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
+                   ForkJoinPool* pool)
 {
-    TransformKernel<Avx2Traits>::multiply(a, b, product, bits, length, pool);
+    TransformKernel<Avx2Traits>::multiply(terms, product, bits, length, pool);
 }
 #endif

@@ -117,9 +117,9 @@ struct Avx512Traits {
 
 }  // namespace
 
-void multiply_avx512(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
-                    int bits, size_t length, ForkJoinPool* pool)
+void multiply_avx512(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
+                     ForkJoinPool* pool)
 {
-    TransformKernel<Avx512Traits>::multiply(a, b, product, bits, length, pool);
+    TransformKernel<Avx512Traits>::multiply(terms, product, bits, length, pool);
 }
 #endif

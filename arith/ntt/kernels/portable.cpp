@@ -73,8 +73,8 @@ struct PortableTraits {
 
 }  // namespace
 
-void multiply_portable(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
-                      int bits, size_t length, ForkJoinPool* pool)
+void multiply_portable(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
+                       ForkJoinPool* pool)
 {
-    TransformKernel<PortableTraits>::multiply(a, b, product, bits, length, pool);
+    TransformKernel<PortableTraits>::multiply(terms, product, bits, length, pool);
 }

@@ -183,6 +183,9 @@ struct TransformKernel {
     // The pointwise product of two transforms, then times 1 / length.
     static constexpr double POINTWISE = after_factor(after_any(FORWARD_BOUND, FORWARD_BOUND));
     static_assert(FORWARD_BOUND * FORWARD_BOUND <= EXACT_LIMIT, "the pointwise product exact");
+    // The pointwise sum of two such products, then times 1 / length.
+    static constexpr double POINTWISE_SUM = after_factor(2 * after_any(FORWARD_BOUND, FORWARD_BOUND));
+    static_assert(2 * after_any(FORWARD_BOUND, FORWARD_BOUND) <= EXACT_LIMIT, "the pointwise sum below 2^53");
 
     // An inverse two-level pass with the first level's sums reduced: b1 =
     // (u0 - v0) s1, b3 the same, the outputs b0 + b2, (b0 - b2) s,
@@ -197,7 +200,8 @@ struct TransformKernel {
     static constexpr double inverse_leaf_level(double b) { return max_of(HALF, after_vector_factor(2 * b)); }
     static constexpr double INVERSE_BOUND = 2.05;
     static_assert(inverse_pair(INVERSE_BOUND) <= INVERSE_BOUND && inverse_single(INVERSE_BOUND) <= INVERSE_BOUND &&
-                      inverse_leaf_level(INVERSE_BOUND) <= INVERSE_BOUND && POINTWISE <= INVERSE_BOUND,
+                      inverse_leaf_level(INVERSE_BOUND) <= INVERSE_BOUND && POINTWISE <= INVERSE_BOUND &&
+                      POINTWISE_SUM <= INVERSE_BOUND,
                   "every inverse pass keeps its values within INVERSE_BOUND");
     // The largest inverse value is an unreduced sum of two, at most 2 INVERSE_BOUND.
     static_assert(2 * INVERSE_BOUND <= EXACT_LIMIT && 2 * after_factor(2 * INVERSE_BOUND) <= EXACT_LIMIT,
@@ -773,11 +777,12 @@ struct TransformKernel {
             forward_tree(values + third * plan.length, plan.length, 0, plan, m, arithmetic, pool);
     }
 
-    // x <- the cyclic convolution of the operands' coefficients mod prime
-    // index (y, the second operand's values; nullptr for a square), lazy
-    // residues within INVERSE_OUT.
-    KERNEL_TARGET static void convolve(size_t index, std::span<const uint64_t> a, std::span<const uint64_t> b, int bits,
-                                       Value* x, Value* y, size_t length, ForkJoinPool* pool)
+    // x <- the sum of the cyclic convolutions of the terms' coefficients mod
+    // prime index, lazy residues within INVERSE_OUT; y and z hold the
+    // second operands' values (and the second term's first), null where no
+    // term needs them.
+    KERNEL_TARGET static void convolve(size_t index, std::span<const ProductTerm> terms, int bits, Value* x, Value* y,
+                                       Value* z, size_t length, ForkJoinPool* pool)
     {
         const Modulus m(TRANSFORM_PRIMES[index].p);
         const Arithmetic arithmetic(m);
@@ -786,35 +791,55 @@ struct TransformKernel {
         const uint64_t w = roots.root;
         const Plan plan = make_plan(index, m, part);
 
-        // The two operands side by side where the pool has a thread.
         const auto load_and_transform = [&](std::span<const uint64_t> limbs, Value* values) KERNEL_TARGET {
             load_values(m, limbs, coefficient_count(limbs.size(), bits), bits, values, length);
             transform(values, length, plan, m, arithmetic, w, pool);
         };
-        if (y == nullptr)
-            load_and_transform(a, x);
-        else if (pool != nullptr && length >= FORK_BLOCK)
-            pool->fork_join([&]() KERNEL_TARGET { load_and_transform(a, x); },
-                            [&]() KERNEL_TARGET { load_and_transform(b, y); });
-        else {
-            load_and_transform(a, x);
-            load_and_transform(b, y);
-        }
-        const Value* other = y != nullptr ? y : x;
+        // A term's operands into first and second, side by side where the
+        // pool has a thread; a square into first alone.
+        const auto transform_term = [&](const ProductTerm& term, Value* first, Value* second) KERNEL_TARGET {
+            if (term.b.empty())
+                load_and_transform(term.a, first);
+            else if (pool != nullptr && length >= FORK_BLOCK)
+                pool->fork_join([&]() KERNEL_TARGET { load_and_transform(term.a, first); },
+                                [&]() KERNEL_TARGET { load_and_transform(term.b, second); });
+            else {
+                load_and_transform(term.a, first);
+                load_and_transform(term.b, second);
+            }
+        };
         const Factor length_inverse = T::factor(centered(roots.length_inverse, m.p()), arithmetic);
-        in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
-            for (size_t i = from; i < to; i += LANES)
-                T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
-                                            length_inverse, arithmetic));
-        });
+        transform_term(terms[0], x, y);
+        const Value* other = terms[0].b.empty() ? x : y;
+        if (terms.size() == 1) {
+            in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES)
+                    T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
+                                                length_inverse, arithmetic));
+            });
+        } else {
+            in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES)
+                    T::store(x + i, T::multiply_any(T::load(x + i), T::load(other + i), arithmetic));
+            });
+            transform_term(terms[1], y, z);
+            const Value* second_other = terms[1].b.empty() ? y : z;
+            in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
+                for (size_t i = from; i < to; i += LANES)
+                    T::store(x + i, T::multiply(T::add(T::load(x + i), T::multiply_any(T::load(y + i),
+                                                                                       T::load(second_other + i),
+                                                                                       arithmetic)),
+                                                length_inverse, arithmetic));
+            });
+        }
         for (size_t third = 0; third < length / part; ++third)
             inverse_tree(x + third * part, part, 0, plan, m, arithmetic, pool);
         if (part != length)
             inverse_thirds(x, part, m, arithmetic, roots.root_inverse, pool);
     }
 
-    // product <- a * b (b empty: a squared) with coefficients of `bits`
-    // bits and transforms of `length`. With x_i = r0 + p0 (y1 + p1 y2) in
+    // product <- the sum of the terms' products with coefficients of
+    // `bits` bits and transforms of `length`. With x_i = r0 + p0 (y1 + p1 y2) in
     // Garner's form (coefficients.hpp), the product is S1 + p0 p1 S2 for
     // S1 = sum (r0 + p0 y1) 2^(bits i) and S2 = sum y2 2^(bits i), both
     // non-negative. S1 is carried into the product as soon as the second
@@ -833,21 +858,26 @@ struct TransformKernel {
     static constexpr double GARNER_T = PRIME_RATIO + after_factor(PRIME_RATIO);
     static_assert(after_factor(INVERSE_OUT + PRIME_RATIO) <= 1 && after_factor(INVERSE_OUT + GARNER_T) <= 1,
                   "Garner's digits come within a prime of 0");
-    KERNEL_TARGET static void multiply(std::span<const uint64_t> a, std::span<const uint64_t> b,
-                                       std::span<uint64_t> product, int bits, size_t length, ForkJoinPool* pool)
+    KERNEL_TARGET static void multiply(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits,
+                                       size_t length, ForkJoinPool* pool)
     {
-        const bool square = b.empty();
-        const size_t a_count = coefficient_count(a.size(), bits);
+        require_bound(terms.size() == 1 || terms.size() == 2, "a sum of one or two products");
         // A convolution longer than the transform wraps around it: a
         // product modulo 2^(bits length) - 1 (ntt_multiply_wrapped).
-        const size_t count =
-            std::min(length, a_count + (square ? a_count : coefficient_count(b.size(), bits)) - 1);
+        size_t count = 0;
+        for (const ProductTerm& term : terms) {
+            const size_t a_count = coefficient_count(term.a.size(), bits);
+            count = std::max(count, a_count + (term.b.empty() ? a_count : coefficient_count(term.b.size(), bits)) - 1);
+        }
+        count = std::min(length, count);
         // Padded to whole registers for the vector loops below.
         const size_t padded = (count + LANES - 1) / LANES * LANES;
-        BlockArray<Value> x(length), y(square ? 0 : length), kept(padded);
+        const bool second = terms.size() == 2 || !terms[0].b.empty();
+        const bool third = terms.size() == 2 && !terms[1].b.empty();
+        BlockArray<Value> x(length), y(second ? length : 0), z(third ? length : 0), kept(padded);
         const GarnerConstants& constants = garner_constants();
 
-        convolve(0, a, b, bits, x.data(), y.data(), length, pool);
+        convolve(0, terms, bits, x.data(), y.data(), z.data(), length, pool);
         {
             // r0, canonical, into kept.
             const Arithmetic arithmetic{Modulus(TRANSFORM_PRIMES[0].p)};
@@ -857,7 +887,7 @@ struct TransformKernel {
             });
         }
 
-        convolve(1, a, b, bits, x.data(), y.data(), length, pool);
+        convolve(1, terms, bits, x.data(), y.data(), z.data(), length, pool);
         {
             // y1 = (r1 - r0) / p0 mod p1 into x, canonical.
             const Modulus m1(TRANSFORM_PRIMES[1].p);
@@ -885,7 +915,7 @@ struct TransformKernel {
             });
         }
 
-        convolve(2, a, b, bits, x.data(), y.data(), length, pool);
+        convolve(2, terms, bits, x.data(), y.data(), z.data(), length, pool);
         {
             // y2 = (r2 - t) / (p0 p1) mod p2 into x, canonical.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
