@@ -550,6 +550,64 @@ TEST(Splitting, ProductsThroughTheTransformEqualGmpsProducts)
     gmp_randclear(random);
 }
 
+TEST(Splitting, ExactQuotientsEqualGmpsAndAWrongDivisorIsCaught)
+{
+    // Divisors around the transforms' crossover, quotients around the size
+    // from which the blocks start and across a block's end, all one bits,
+    // in place, on a pool of threads; then a divisor that does not divide.
+    gmp_randstate_t random;
+    gmp_randinit_mt(random);
+    gmp_randseed_ui(random, 12);
+    ForkJoinPool pool(2);
+    const int64_t crossover = std::min<int64_t>(static_cast<int64_t>(transform_product_limbs()), 2000);
+    const std::pair<int64_t, int64_t> sizes[] = {
+        {5, 3},
+        {3 * crossover, crossover - 1},
+        {3 * crossover + 1, crossover},
+        {2 * crossover - 1, crossover},
+        {2 * crossover + 1, crossover},
+        {7 * crossover + 3, crossover + 1},
+        {5 * crossover + 2, 3 * crossover},
+        {40 * crossover, 2 * crossover + 5},
+    };
+    BigInteger quotient, divisor, dividend, found, expected;
+    for (const auto& [quotient_limbs, divisor_limbs] : sizes) {
+        for (int shape = 0; shape < 2; ++shape) {
+            if (shape == 0) {
+                mpz_urandomb(quotient, random, static_cast<mp_bitcnt_t>(64 * quotient_limbs));
+                mpz_urandomb(divisor, random, static_cast<mp_bitcnt_t>(64 * divisor_limbs));
+            } else {
+                shift_left(quotient, BigInteger(1), 64 * quotient_limbs);
+                mpz_sub_ui(quotient, quotient, 1);
+                shift_left(divisor, BigInteger(1), 64 * divisor_limbs);
+                mpz_sub_ui(divisor, divisor, 1);
+            }
+            mpz_setbit(divisor, 0);
+            mpz_mul(dividend, quotient, divisor);
+            divide_exact(found, dividend, divisor, &pool);
+            EXPECT_EQ(mpz_cmp(found, quotient), 0) << quotient_limbs << " by " << divisor_limbs << " limbs";
+            mpz_set(found, dividend);
+            divide_exact(found, found, divisor);
+            EXPECT_EQ(mpz_cmp(found, quotient), 0) << quotient_limbs << " by " << divisor_limbs << " limbs, in place";
+        }
+    }
+    mpz_add_ui(dividend, dividend, 2);
+    EXPECT_THROW(divide_exact(found, dividend, divisor, &pool), ExactnessViolation);
+    gmp_randclear(random);
+}
+
+TEST(Splitting, PowersEqualGmpsPowers)
+{
+    ForkJoinPool pool(2);
+    BigInteger found, expected;
+    for (const uint64_t base : {uint64_t{1}, uint64_t{3}, uint64_t{81}, uint64_t{3249}, uint64_t{4294967291}})
+        for (const uint64_t exponent : {0, 1, 2, 3, 63, 64, 1000, 77777, 400001}) {
+            mpz_ui_pow_ui(expected, static_cast<unsigned long>(base), static_cast<unsigned long>(exponent));
+            power_of(found, base, exponent, &pool);
+            EXPECT_EQ(mpz_cmp(found, expected), 0) << base << "^" << exponent;
+        }
+}
+
 TEST(Splitting, ShiftsInStepsEqualGmpsShiftsInOne)
 {
     // Counts of bits that GMP would take in one call, taken in steps of a few

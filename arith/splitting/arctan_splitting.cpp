@@ -95,11 +95,23 @@ void ArctanSplitting::cache_powers()
         pending.push_back({left_length, depth + 1});
         pending.push_back({length - left_length, depth + 1});
     }
-    for (int32_t depth = UNCACHED_TOP_LEVELS; depth < int32_t(exponents_by_depth.size()); ++depth) {
+    // From the deepest level up, each power from the one below: its square
+    // times y_odd to the few exponents more (the exponents at least double
+    // from one level to the next).
+    const BigInteger* below = nullptr;
+    int64_t below_exponent = 0;
+    for (int32_t depth = int32_t(exponents_by_depth.size()) - 1; depth >= UNCACHED_TOP_LEVELS; --depth) {
         const int64_t exponent = *exponents_by_depth[depth].begin();
         BigInteger power;
-        mpz_ui_pow_ui(power, static_cast<unsigned long>(y_odd_), static_cast<unsigned long>(exponent));
-        odd_powers_.emplace(exponent, std::move(power));
+        if (below != nullptr && exponent >= 2 * below_exponent && exponent - 2 * below_exponent <= 3) {
+            multiply(power, *below, *below, &pool_);
+            for (int64_t more = 2 * below_exponent; more < exponent; ++more)
+                multiply_small(power, y_odd_);
+        } else {
+            power_of(power, y_odd_, static_cast<uint64_t>(exponent), &pool_);
+        }
+        below = &odd_powers_.emplace(exponent, std::move(power)).first->second;
+        below_exponent = exponent;
     }
 }
 
@@ -115,7 +127,7 @@ const BigInteger& ArctanSplitting::odd_power(int64_t exponent, BigInteger& scrat
                 multiply_small(scratch, y_odd_);
             return scratch;
         }
-    mpz_ui_pow_ui(scratch, static_cast<unsigned long>(y_odd_), static_cast<unsigned long>(exponent));
+    power_of(scratch, y_odd_, static_cast<uint64_t>(exponent), &pool_);
     return scratch;
 }
 
@@ -196,13 +208,13 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     const BigInteger* power = nullptr;
     const bool top = begin == 0 && end == terms_;
     auto strip_left = [&] {
-        mpz_divexact(left_large, left_large, product_of(left_stripped));
+        divide_exact(left_large, left_large, product_of(left_stripped), &pool_);
         left_factor_rest = product_of(left_missing);
         if (top)
             run_once(beside_.stripping);
     };
     auto strip_right = [&] {
-        mpz_divexact(right_large, right_large, product_of(right_stripped));
+        divide_exact(right_large, right_large, product_of(right_stripped), &pool_);
         right_factor_rest = product_of(right_missing);
         power = &odd_power(right_length, power_scratch);
     };
@@ -269,13 +281,12 @@ BigInteger ArctanSplitting::sum_all(BesideTopMerge beside)
     return std::move(all.numerator);
 }
 
-SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms)
+SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms, ForkJoinPool* pool)
 {
-    // The exponent 2K - 1 < 2^31 fits GMP's unsigned long, 32 bits or 64.
     require_bound(x >= 2 && terms >= 1 && terms < (int64_t{1} << 30), "splitting series size");
     uint64_t x_odd = uint64_t(x);
     SeriesDenominator power{BigInteger(), strip_twos(x_odd) * (2 * terms - 1)};
-    mpz_ui_pow_ui(power.odd_part, static_cast<unsigned long>(x_odd), static_cast<unsigned long>(2 * terms - 1));
+    power_of(power.odd_part, x_odd, static_cast<uint64_t>(2 * terms - 1), pool);
     return power;
 }
 

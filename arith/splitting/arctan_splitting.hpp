@@ -88,7 +88,7 @@ struct SeriesDenominator {
     BigInteger odd_part;
     int64_t two_exponent;
 };
-SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms);
+SeriesDenominator arctan_splitting_x_power(int32_t x, int64_t terms, ForkJoinPool* pool = nullptr);
 SeriesDenominator arctan_splitting_denominator(SeriesDenominator x_power, const BigInteger& lcm);
 
 // The cost model's figure for a merge over length terms of a series of

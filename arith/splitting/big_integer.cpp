@@ -7,10 +7,12 @@
 #include "ntt/ntt_multiply.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <new>
 #include <span>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -141,6 +143,94 @@ void multiply_add(BigInteger& sum, const BigInteger& a, const BigInteger& b, con
     }
     // The products' magnitudes, added; the sign the two share.
     mpz_limbs_finish(sum, sign < 0 ? -static_cast<mp_size_t>(limbs) : static_cast<mp_size_t>(limbs));
+}
+
+void power_of(BigInteger& power, uint64_t base, uint64_t exponent, ForkJoinPool* pool)
+{
+    // Left to right: each step squares what the exponent's higher bits
+    // give and multiplies in the base where the next bit is set.
+    power.assign(1);
+    for (int bit = 63 - std::countl_zero(exponent | 1); bit >= 0 && exponent != 0; --bit) {
+        if (mpz_cmp_ui(power.get(), 1) != 0)
+            multiply(power, power, power, pool);
+        if ((exponent >> bit) & 1)
+            multiply_small(power, base);
+    }
+}
+
+namespace {
+
+// x <- divisor^-1 mod 2^(64 words), for an odd divisor: a word's inverse by
+// Newton's iteration on words (b b = 1 mod 8 gives 3 bits, each step doubles
+// them), then x <- x (2 - b x) = x - x e 2^(64 p) mod 2^(128 p), with
+// b x = 1 + e 2^(64 p), each step doubling the words that are right.
+BigInteger inverse_mod_words(const BigInteger& divisor, size_t words, ForkJoinPool* pool)
+{
+    const uint64_t low = mpz_getlimbn(divisor, 0);
+    uint64_t word = low;
+    for (int step = 0; step < 5; ++step)
+        word *= 2 - low * word;
+    require_bound(low * word == 1, "a word's inverse mod 2^64");
+    BigInteger x(word), product, divisor_low;
+    for (size_t precise = 1; precise < words;) {
+        const size_t next = std::min(2 * precise, words);
+        const int64_t next_bits = 64 * static_cast<int64_t>(next), precise_bits = 64 * static_cast<int64_t>(precise);
+        low_bits(divisor_low, divisor, next_bits);
+        multiply(product, divisor_low, x, pool);
+        low_bits(product, product, next_bits);
+        shift_right(product, product, precise_bits);  // e
+        multiply(product, product, x, pool);
+        low_bits(product, product, next_bits - precise_bits);
+        shift_left(product, product, precise_bits);
+        mpz_sub(x, x, product);
+        mpz_fdiv_r_2exp(x, x, static_cast<mp_bitcnt_t>(next_bits));
+        precise = next;
+    }
+    return x;
+}
+
+}  // namespace
+
+void divide_exact(BigInteger& quotient, const BigInteger& dividend, const BigInteger& divisor, ForkJoinPool* pool)
+{
+    require_bound(dividend.sign() >= 0 && divisor.sign() > 0 && mpz_odd_p(divisor.get()) && &quotient != &divisor,
+                  "exact division of a non-negative number by an odd one");
+    const size_t n = mpz_size(dividend), m = mpz_size(divisor);
+    // Hensel's division, the quotient's words from the low end a block at a
+    // time: with the low words r of what is left, q = r b^-1 mod 2^(64 k)
+    // makes what is left less q b end in k zero words. Two products a block,
+    // at least long enough for the transforms (GMP's exact division, which
+    // does the same with its own products, below).
+    const size_t crossover = transform_product_limbs();
+    if (m < crossover || n < m + 2 * crossover) {
+        mpz_divexact(quotient, dividend, divisor);
+        return;
+    }
+    const size_t quotient_words = n - m + 1;
+    const size_t block = std::min(quotient_words, std::max(m, 2 * crossover));
+    const BigInteger inverse = inverse_mod_words(divisor, block, pool);
+    std::vector<mp_limb_t> rest(mpz_limbs_read(dividend), mpz_limbs_read(dividend) + n);
+    std::vector<mp_limb_t> words(quotient_words, 0);
+    BigInteger low, part, product;
+    for (size_t at = 0; at < quotient_words; at += block) {
+        const size_t now = std::min(block, quotient_words - at);
+        mpz_t view;
+        mpz_set(low, mpz_roinit_n(view, rest.data() + at, static_cast<mp_size_t>(now)));
+        multiply(part, low, inverse, pool);
+        low_bits(part, part, 64 * static_cast<int64_t>(now));
+        std::copy(mpz_limbs_read(part), mpz_limbs_read(part) + mpz_size(part), words.begin() + static_cast<ptrdiff_t>(at));
+        multiply(product, part, divisor, pool);
+        const size_t left = n - at;
+        require_bound(mpz_size(product) <= left &&
+                          mpn_sub(rest.data() + at, rest.data() + at, static_cast<mp_size_t>(left),
+                                  mpz_limbs_read(product), static_cast<mp_size_t>(mpz_size(product))) == 0,
+                      "exact division's divisor divides its dividend");
+    }
+    // Nothing may be left: the check that the division was exact.
+    require_bound(std::all_of(rest.begin(), rest.end(), [](mp_limb_t word) { return word == 0; }),
+                  "exact division's divisor divides its dividend");
+    mpz_t view;
+    mpz_set(quotient, mpz_roinit_n(view, words.data(), static_cast<mp_size_t>(quotient_words)));
 }
 
 void high_product(BigInteger& result, const BigInteger& a, BigInteger b, int64_t shift, ForkJoinPool* pool)

@@ -55,6 +55,18 @@ void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, For
 void multiply_add(BigInteger& sum, const BigInteger& a, const BigInteger& b, const BigInteger& c, const BigInteger& d,
                   ForkJoinPool* pool = nullptr);
 
+// power <- base^exponent, for base < 2^32: squares by multiply, so by the
+// transforms where they are long enough.
+void power_of(BigInteger& power, uint64_t base, uint64_t exponent, ForkJoinPool* pool = nullptr);
+
+// quotient <- dividend / divisor for an odd divisor > 0 that divides the
+// dividend >= 0: by blocks of the quotient's words from the low end, two
+// products a block, where those are long enough for the transforms, else
+// by GMP. A divisor that does not divide the dividend throws
+// ExactnessViolation. quotient may be the dividend.
+void divide_exact(BigInteger& quotient, const BigInteger& dividend, const BigInteger& divisor,
+                  ForkJoinPool* pool = nullptr);
+
 // result <- floor((a b - e) / 2^shift) for a, b >= 0, shift >= 3 and some e
 // in [0, 2^(shift - 3)): the product's part above 2^shift, less by at most
 // an eighth before the floor. Where both operands reach far past half the

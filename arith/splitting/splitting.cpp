@@ -286,7 +286,10 @@ private:
     }
 
     // x_i^(2K_i - 1), the part of D_i that needs no lcm.
-    void make_x_power(size_t index) { x_powers_[index] = arctan_splitting_x_power(formula_[index].x, terms_of(index)); }
+    void make_x_power(size_t index)
+    {
+        x_powers_[index] = arctan_splitting_x_power(formula_[index].x, terms_of(index), &pool_);
+    }
 
     // D_i, made from what is ready; the lcms of all the series come at
     // once, for about the cost of the largest.
