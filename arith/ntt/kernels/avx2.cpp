@@ -43,6 +43,17 @@ struct Avx2Traits {
     KERNEL_INLINE static Vector load(const Value* p) { return _mm256_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm256_storeu_pd(p, v); }
     KERNEL_INLINE static void store_quotients(double* p, QuotientVector v) { _mm256_storeu_pd(p, v); }
+    // A value below 2^32 in a 64-bit lane, its bits under those of 2^52, is
+    // the double 2^52 + value exactly.
+    KERNEL_INLINE static void split_words(const uint64_t* words, Vector& high, Vector& low)
+    {
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
+        const __m256i exponent = _mm256_set1_epi64x(0x4330000000000000);
+        const __m256d offset = _mm256_set1_pd(0x1p52);
+        high = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(_mm256_srli_epi64(w, 32), exponent)), offset);
+        low = _mm256_sub_pd(
+            _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(w, _mm256_set1_epi64x(0xffffffff)), exponent)), offset);
+    }
     KERNEL_INLINE static Vector add(Vector x, Vector y) { return _mm256_add_pd(x, y); }
     KERNEL_INLINE static Vector subtract(Vector x, Vector y) { return _mm256_sub_pd(x, y); }
     KERNEL_INLINE static Vector round(Vector v) { return _mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC); }

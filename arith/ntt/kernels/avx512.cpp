@@ -51,6 +51,12 @@ struct Avx512Traits {
     KERNEL_INLINE static Vector load(const Value* p) { return _mm512_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm512_storeu_pd(p, v); }
     KERNEL_INLINE static void store_quotients(double* p, QuotientVector v) { _mm512_storeu_pd(p, v); }
+    KERNEL_INLINE static void split_words(const uint64_t* words, Vector& high, Vector& low)
+    {
+        const __m512i w = _mm512_loadu_si512(words);
+        high = _mm512_cvtepu64_pd(_mm512_srli_epi64(w, 32));
+        low = _mm512_cvtepu64_pd(_mm512_and_si512(w, _mm512_set1_epi64(0xffffffff)));
+    }
     KERNEL_INLINE static Vector add(Vector x, Vector y) { return _mm512_add_pd(x, y); }
     KERNEL_INLINE static Vector subtract(Vector x, Vector y) { return _mm512_sub_pd(x, y); }
     KERNEL_INLINE static Vector round(Vector v)

@@ -54,6 +54,11 @@ struct PortableTraits {
     static Vector load(const Value* p) { return *p; }
     static void store(Value* p, Vector v) { *p = v; }
     static void store_quotients(double* p, QuotientVector v) { *p = v; }
+    static void split_words(const uint64_t* words, Vector& high, Vector& low)
+    {
+        high = static_cast<int64_t>(*words >> 32);
+        low = static_cast<int64_t>(*words & 0xffffffff);
+    }
     static Vector add(Vector x, Vector y) { return x + y; }
     static Vector subtract(Vector x, Vector y) { return x - y; }
     static Vector reduce(Vector x, const Arithmetic& a) { return x - round(double(x) * a.inverse) * a.p; }

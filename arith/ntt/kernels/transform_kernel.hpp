@@ -61,6 +61,8 @@
 //   QuotientVector             LANES doubles: estimates of s / p
 //   Arithmetic                 built from a Modulus: the prime's constants
 //   load(const Value*), store(Value*, Vector), broadcast(Value)
+//   split_words(const uint64_t*, high, low)
+//                              LANES words' high and low 32 bits as values
 //   load_quotients(const double*), store_quotients(double*, QuotientVector)
 //   add(a, b), subtract(a, b)  a + b, a - b, exactly
 //   reduce(a, A)               a lazy residue within HALF
@@ -747,16 +749,30 @@ struct TransformKernel {
     // ---- the product
 
     // values <- the operand's coefficients mod p, zeros after them. A
-    // coefficient c below 2^64 is reduced with a quotient estimated in
-    // floating point: the estimate of c / p is within 2^-35 of it, so
-    // c - floor(estimate) p lies in (-p, 2p), and one correction either way
-    // brings it into [0, p).
+    // coefficient of 64 bits, a whole limb, is h 2^32 + l with h, l < 2^32:
+    // h times the factor 2^32 (below p / 2) lies within after_factor(2^32 /
+    // p) of 0, and l adds less than 2^32, a lazy residue within LOADED. Where
+    // the coefficients are narrower, each c below 2^64 is reduced with a
+    // quotient estimated in floating point: the estimate of c / p is within
+    // 2^-35 of it, so c - floor(estimate) p lies in (-p, 2p), and one
+    // correction either way brings it into [0, p).
+    static_assert(after_factor(0x1p-17) + 0x1p-17 <= LOADED, "a limb's residue from its halves within LOADED");
     KERNEL_TARGET static void load_values(const Modulus& m, std::span<const uint64_t> limbs, size_t count, int bits,
                                           Value* values, size_t length)
     {
+        size_t i = 0;
+        if (bits == 64) {
+            const Arithmetic arithmetic(m);
+            const Factor two_32 = T::factor(int64_t{1} << 32, arithmetic);
+            for (; i + LANES <= count; i += LANES) {
+                Vector high, low;
+                T::split_words(limbs.data() + i, high, low);
+                T::store(values + i, T::add(T::multiply(high, two_32, arithmetic), low));
+            }
+        }
         const double inverse = m.inverse();
         const auto p = static_cast<int64_t>(m.p());
-        for (size_t i = 0; i < count; ++i) {
+        for (; i < count; ++i) {
             const uint64_t c = coefficient_of(limbs, i, bits);
             const auto q = static_cast<uint64_t>(static_cast<double>(c) * inverse);
             auto r = static_cast<int64_t>(c - q * m.p());
@@ -764,8 +780,7 @@ struct TransformKernel {
             r -= r >= p ? p : 0;
             values[i] = T::from_residue(r);
         }
-        for (size_t i = count; i < length; ++i)
-            values[i] = T::from_residue(0);
+        std::fill(values + count, values + length, T::from_residue(0));
     }
 
     KERNEL_TARGET static void transform(Value* values, size_t length, const Plan& plan, const Modulus& m,
