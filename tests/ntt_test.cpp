@@ -128,20 +128,59 @@ Limbs fast_product(const Limbs& a, const Limbs& b, VectorIsa isa, ForkJoinPool* 
 TEST(NttMultiply, AtEveryTransformLengthsBoundaryEveryPathAgrees)
 {
     // Balanced sizes where the planned length steps up (from 2^k to 3 2^k
-    // or on), one limb either side, every path against the portable one,
-    // which the plain transform vouches for below 1,000 limbs.
+    // or on) or the top made apart starts, stops or grows, one limb either
+    // side, every path against the portable one, which the plain transform
+    // vouches for below 1,000 limbs.
     std::mt19937_64 random(3);
     std::vector<size_t> sizes;
-    for (size_t limbs = 2; limbs <= 20000; ++limbs)
-        if (plan_ntt_product(limbs, limbs).length != plan_ntt_product(limbs - 1, limbs - 1).length)
+    for (size_t limbs = 2; limbs <= 20000; ++limbs) {
+        const NttPlan plan = plan_ntt_product(limbs, limbs), before = plan_ntt_product(limbs - 1, limbs - 1);
+        if (plan.length != before.length || plan.top_length != before.top_length)
             for (size_t near : {limbs - 1, limbs, limbs + 1})
                 sizes.push_back(near);
+    }
     ASSERT_GT(sizes.size(), 20u);
     for (const size_t limbs : sizes) {
         const Limbs a = random_limbs(random, limbs), b = random_limbs(random, limbs);
         const Limbs expected = limbs < 1000 ? plain_product(a, b) : fast_product(a, b, VectorIsa::portable);
         for (VectorIsa isa : paths_here())
             EXPECT_EQ(fast_product(a, b, isa), expected) << limbs << " limbs on " << vector_isa_name(isa);
+    }
+}
+
+TEST(NttMultiply, ProductsWithTheirTopMadeApartEqualSchoolbookProducts)
+{
+    // Products planned one length short, their top coefficients made by a
+    // second, shorter product: the shortest top, tops of several sizes,
+    // unbalanced operands, a square, all one bits, and two threads.
+    std::mt19937_64 random(7);
+    std::vector<std::pair<size_t, size_t>> sizes;
+    for (size_t limbs = 100; limbs <= 12000 && sizes.size() < 12; limbs += 37)
+        if (plan_ntt_product(limbs, limbs + 5).top_length != 0)
+            sizes.push_back({limbs, limbs + 5});
+    for (size_t a_limbs : {3200u, 6500u})
+        for (size_t b_limbs = 100; b_limbs <= a_limbs; b_limbs += 211)
+            if (plan_ntt_product(a_limbs, b_limbs).top_length != 0) {
+                sizes.push_back({a_limbs, b_limbs});
+                break;
+            }
+    ASSERT_GT(sizes.size(), 8u);
+    ForkJoinPool pool(2);
+    for (const auto& [a_limbs, b_limbs] : sizes) {
+        const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
+        const Limbs expected = schoolbook(a, b);
+        for (VectorIsa isa : paths_here())
+            EXPECT_EQ(fast_product(a, b, isa, &pool), expected) << a_limbs << " by " << b_limbs << " on " << vector_isa_name(isa);
+    }
+    const size_t limbs = sizes.back().first;
+    const Limbs ones(limbs, ~uint64_t{0});
+    const Limbs expected = schoolbook(ones, ones);
+    for (VectorIsa isa : paths_here()) {
+        Limbs square(2 * limbs);
+        NttOptions options;
+        options.isa = isa;
+        ntt_multiply(ones, ones, square, options);
+        EXPECT_EQ(square, expected) << limbs << " limbs of ones squared on " << vector_isa_name(isa);
     }
 }
 

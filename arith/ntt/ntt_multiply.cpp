@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +21,11 @@ namespace {
 // for operands of at most n coefficients each of b bits, and must stay below
 // the primes' product, above 2^149.99: 2b + bit_width(n) <= 149 suffices.
 constexpr int PRIMES_PRODUCT_BITS = 149;
+
+// A product's top is made apart only where that saves a tenth at least of
+// the transforms' cost (the fold and the second set of transforms cost a
+// little beyond it).
+constexpr double TOP_APART_GAIN = 0.9;
 
 bool coefficients_fit(int bits, size_t shorter_count)
 {
@@ -87,9 +93,44 @@ size_t ntt_crossover_limbs(VectorIsa isa)
     return SIZE_MAX;
 }
 
+namespace {
+
+// The longest length below length (a length transform_length gives).
+size_t length_below(size_t length)
+{
+    return transform_length(length / 2 + 1) < length ? transform_length(length / 2 + 1) : length / 2;
+}
+
+// What a transform of length n costs, for comparing plans: n log2 n.
+double transform_cost(size_t length)
+{
+    return double(length) * std::log2(double(length));
+}
+
+}  // namespace
+
 NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs)
 {
-    return plan_ntt_sum(a_limbs, b_limbs, 0, 0);
+    NttPlan plan = plan_ntt_sum(a_limbs, b_limbs, 0, 0);
+    // Of whole limbs, a convolution a little longer than a length may go to
+    // the length below, its top coefficients made apart by a product of the
+    // operands' top ones (kernels/transform_kernel.hpp: fold_top), where the
+    // two together cost less. Each operand must fit the shorter length.
+    if (plan.bits != 64 || a_limbs == 0 || b_limbs == 0)
+        return plan;
+    const size_t count = a_limbs + b_limbs - 1;
+    for (size_t length = length_below(plan.length); length >= MIN_KERNEL_LENGTH && length >= std::max(a_limbs, b_limbs);
+         length = length_below(length)) {
+        const size_t top = count - length;
+        const size_t top_length = transform_length(2 * top - 1);
+        if (transform_cost(length) + transform_cost(top_length) < TOP_APART_GAIN * transform_cost(plan.length)) {
+            plan = {64, length, top_length};
+            break;
+        }
+        if (2 * top > length)
+            break;
+    }
+    return plan;
 }
 
 NttPlan plan_ntt_sum(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs)
@@ -139,7 +180,7 @@ void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std:
     }
     const NttPlan plan = plan_ntt_product(a.size(), b.size());
     const ProductTerm term = product_term(a, b);
-    product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, options.pool);
+    product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, plan.top_length, options.pool);
     check_ntt_product(a, b, product);
 }
 
@@ -148,8 +189,9 @@ bool ntt_sum_pays(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs
     // In transforms of the product's length (ntt_bench: a product of 10^5
     // limbs spends about a third of its time outside the transforms).
     constexpr double CARRYING = 1.5;
-    const double first = double(plan_ntt_product(a_limbs, b_limbs).length);
-    const double second = double(plan_ntt_product(c_limbs, d_limbs).length);
+    const NttPlan first_plan = plan_ntt_product(a_limbs, b_limbs), second_plan = plan_ntt_product(c_limbs, d_limbs);
+    const double first = double(first_plan.length + first_plan.top_length);
+    const double second = double(second_plan.length + second_plan.top_length);
     const double sum = double(plan_ntt_sum(a_limbs, b_limbs, c_limbs, d_limbs).length);
     return (5 + CARRYING) * sum <= (3 + CARRYING) * (first + second);
 }
@@ -162,7 +204,7 @@ void ntt_multiply_add(std::span<const uint64_t> a, std::span<const uint64_t> b, 
                   "sum of products of max(n_a + n_b, n_c + n_d) + 1 limbs");
     const NttPlan plan = plan_ntt_sum(a.size(), b.size(), c.size(), d.size());
     const ProductTerm terms[2] = {product_term(a, b), product_term(c, d)};
-    product_kernel(options.isa)(std::span<const ProductTerm>(terms), sum, plan.bits, plan.length, options.pool);
+    product_kernel(options.isa)(std::span<const ProductTerm>(terms), sum, plan.bits, plan.length, 0, options.pool);
     const uint64_t expected = add_mod_word(multiply_mod_word(residue_mod_word(a), residue_mod_word(b)),
                                            multiply_mod_word(residue_mod_word(c), residue_mod_word(d)));
     require_bound(same_mod_word(residue_mod_word(sum), expected), "transform sum of products matches its operands mod 2^64 - 1");
@@ -221,7 +263,7 @@ void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t>
         std::fill(product.begin(), product.end(), 0);
     else {
         const ProductTerm term = product_term(a, b);
-        product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, options.pool);
+        product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, 0, options.pool);
     }
     // The sum mod 2^(64 n) - 1: the spare limbs added to the low ones, and a
     // carry out of the top added back at the bottom (it cannot carry out

@@ -76,10 +76,13 @@ size_t ntt_crossover_limbs(VectorIsa isa);
 
 // The coefficient size and the transform length of a product of a_limbs by
 // b_limbs limbs: the shortest length 2^k or 3 * 2^k that holds the
-// convolution with coefficients as large as exactness allows.
+// convolution with coefficients as large as exactness allows, or, where it
+// costs less, the length below it with the convolution's top made apart by
+// transforms of top_length (0 where there is no such top).
 struct NttPlan {
     int bits;
     size_t length;
+    size_t top_length = 0;
 };
 NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs);
 // The same for the sum of products a * b + c * d.

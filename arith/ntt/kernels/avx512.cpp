@@ -119,13 +119,14 @@ struct Avx512Traits {
     }
     KERNEL_INLINE static Value from_residue(int64_t r) { return double(r); }
     KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
+    KERNEL_INLINE static int64_t to_integer(Value v) { return static_cast<int64_t>(v); }
 };
 
 }  // namespace
 
-void multiply_avx512(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
+void multiply_avx512(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length, size_t top_length,
                      ForkJoinPool* pool)
 {
-    TransformKernel<Avx512Traits>::multiply(terms, product, bits, length, pool);
+    TransformKernel<Avx512Traits>::multiply(terms, product, bits, length, top_length, pool);
 }
 #endif

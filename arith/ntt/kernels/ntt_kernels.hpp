@@ -21,23 +21,27 @@ struct ProductTerm {
 // product <- the sum of the terms' products (one or two terms), with
 // coefficients of `bits` bits and transforms of `length` (2^k or 3 * 2^k,
 // 2^k at least MIN_KERNEL_LENGTH) that hold the convolutions, for
-// coefficients that keep their sum exact (ntt_multiply.cpp).
+// coefficients that keep their sum exact (ntt_multiply.cpp). Where
+// top_length is not 0, one product of 64-bit coefficients whose convolution
+// is longer than length: its top, past length, is made apart by transforms
+// of top_length, which hold the product of the operands' top coefficients
+// that reach past length.
 using ProductKernel = void (*)(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits,
-                               size_t length, ForkJoinPool* pool);
+                               size_t length, size_t top_length, ForkJoinPool* pool);
 
 // The shortest power of two in a length a kernel takes: the leaf levels of
 // every path fill it (LANES^2 values).
 inline constexpr size_t MIN_KERNEL_LENGTH = 64;
 
 void multiply_portable(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
-                       ForkJoinPool* pool);
+                       size_t top_length, ForkJoinPool* pool);
 #if defined(__x86_64__)
 // Run only where the CPU has AVX2 and FMA.
 void multiply_avx2(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
-                   ForkJoinPool* pool);
+                   size_t top_length, ForkJoinPool* pool);
 // Run only where the CPU has AVX-512 F, DQ, VL and BW.
 void multiply_avx512(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
-                     ForkJoinPool* pool);
+                     size_t top_length, ForkJoinPool* pool);
 #endif
 
 // The kernel of isa (the portable one where this CPU cannot run isa).

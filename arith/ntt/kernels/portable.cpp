@@ -74,12 +74,13 @@ struct PortableTraits {
     static void transpose(Vector (&)[LANES]) {}
     static Value from_residue(int64_t r) { return r; }
     static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
+    static int64_t to_integer(Value v) { return v; }
 };
 
 }  // namespace
 
-void multiply_portable(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
+void multiply_portable(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length, size_t top_length,
                        ForkJoinPool* pool)
 {
-    TransformKernel<PortableTraits>::multiply(terms, product, bits, length, pool);
+    TransformKernel<PortableTraits>::multiply(terms, product, bits, length, top_length, pool);
 }

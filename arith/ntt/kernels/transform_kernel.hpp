@@ -79,7 +79,7 @@
 //   multiply_any(a, b, A)      a b, within after_any of the two bounds
 //   transpose(Vector (&rows)[LANES])
 //                              the LANES x LANES matrix of the rows, transposed
-//   from_residue(int64_t), to_residue(Value)
+//   from_residue(int64_t), to_residue(Value), to_integer(Value)
 //                              between an integer and a Value (to_residue of
 //                              a canonical value)
 #pragma once
@@ -874,25 +874,43 @@ struct TransformKernel {
     static_assert(after_factor(INVERSE_OUT + PRIME_RATIO) <= 1 && after_factor(INVERSE_OUT + GARNER_T) <= 1,
                   "Garner's digits come within a prime of 0");
     KERNEL_TARGET static void multiply(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits,
-                                       size_t length, ForkJoinPool* pool)
+                                       size_t length, size_t top_length, ForkJoinPool* pool)
     {
         require_bound(terms.size() == 1 || terms.size() == 2, "a sum of one or two products");
-        // A convolution longer than the transform wraps around it: a
-        // product modulo 2^(bits length) - 1 (ntt_multiply_wrapped).
+        require_bound(top_length == 0 || (terms.size() == 1 && bits == 64), "a product's top made apart");
         size_t count = 0;
         for (const ProductTerm& term : terms) {
             const size_t a_count = coefficient_count(term.a.size(), bits);
             count = std::max(count, a_count + (term.b.empty() ? a_count : coefficient_count(term.b.size(), bits)) - 1);
         }
-        count = std::min(length, count);
+        // A convolution longer than the transform wraps around it: a
+        // product modulo 2^(bits length) - 1 (ntt_multiply_wrapped), unless
+        // its top is made apart (fold_top).
+        if (top_length == 0)
+            count = std::min(length, count);
         // Padded to whole registers for the vector loops below.
         const size_t padded = (count + LANES - 1) / LANES * LANES;
         const bool second = terms.size() == 2 || !terms[0].b.empty();
         const bool third = terms.size() == 2 && !terms[1].b.empty();
-        BlockArray<Value> x(length), y(second ? length : 0), z(third ? length : 0), kept(padded);
+        BlockArray<Value> x(std::max(length, padded)), y(second ? length : 0), z(third ? length : 0), kept(padded);
+        // The top of a product longer than its transform: the product of
+        // its operands' top count - length coefficients.
+        const size_t top = top_length == 0 ? 0 : count - length;
+        const ProductTerm top_term = top == 0 ? ProductTerm{}
+                                              : ProductTerm{terms[0].a.last(top), terms[0].b.empty()
+                                                                                      ? std::span<const uint64_t>()
+                                                                                      : terms[0].b.last(top)};
+        BlockArray<Value> top_x(top_length), top_y(top != 0 && !top_term.b.empty() ? top_length : 0);
+        const auto convolve_all = [&](size_t index) KERNEL_TARGET {
+            convolve(index, terms, bits, x.data(), y.data(), z.data(), length, pool);
+            if (top != 0) {
+                convolve(index, std::span(&top_term, 1), bits, top_x.data(), top_y.data(), nullptr, top_length, pool);
+                fold_top(index, x.data(), top_x.data(), length, top, pool);
+            }
+        };
         const GarnerConstants& constants = garner_constants();
 
-        convolve(0, terms, bits, x.data(), y.data(), z.data(), length, pool);
+        convolve_all(0);
         {
             // r0, canonical, into kept.
             const Arithmetic arithmetic{Modulus(TRANSFORM_PRIMES[0].p)};
@@ -902,7 +920,7 @@ struct TransformKernel {
             });
         }
 
-        convolve(1, terms, bits, x.data(), y.data(), z.data(), length, pool);
+        convolve_all(1);
         {
             // y1 = (r1 - r0) / p0 mod p1 into x, canonical.
             const Modulus m1(TRANSFORM_PRIMES[1].p);
@@ -930,7 +948,7 @@ struct TransformKernel {
             });
         }
 
-        convolve(2, terms, bits, x.data(), y.data(), z.data(), length, pool);
+        convolve_all(2);
         {
             // y2 = (r2 - t) / (p0 p1) mod p2 into x, canonical.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
@@ -947,6 +965,37 @@ struct TransformKernel {
         }
         carry_into(product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
                    [&](size_t i) KERNEL_TARGET { return high_garner_words(T::to_residue(x[i])); });
+    }
+
+    // A product's top made apart. The cyclic convolution of length L holds
+    // w_i = c_i + c_(i+L) for i < r = count - L, and c_i above; the top
+    // coefficients c_(L+i) involve only a_j and b_k with j and k at least
+    // their operand's count less r, so they are the coefficients r - 1 + i
+    // of the product of the operands' top r coefficients, made by the
+    // transforms of top_x. So x_i <- w_i - c_(L+i) for i < r, and
+    // x_(L+i) <- c_(L+i); the difference of two values within INVERSE_OUT,
+    // reduced, lies within HALF.
+    static_assert(2 * INVERSE_OUT <= EXACT_LIMIT, "a corrected wrapped value below 2^53");
+    KERNEL_TARGET static void fold_top(size_t index, Value* x, const Value* top_x, size_t length, size_t top,
+                                       ForkJoinPool* pool)
+    {
+        const Modulus m(TRANSFORM_PRIMES[index].p);
+        const Arithmetic arithmetic(m);
+        const Value* high = top_x + (top - 1);
+        const size_t whole = top / LANES * LANES;
+        in_two(pool, top, whole, [&](size_t from, size_t to) KERNEL_TARGET {
+            for (size_t i = from; i < to; i += LANES) {
+                const Vector c = T::load(high + i);
+                T::store(x + i, T::reduce(T::subtract(T::load(x + i), c), arithmetic));
+                T::store(x + length + i, c);
+            }
+        });
+        for (size_t i = whole; i < top; ++i) {
+            const int64_t difference = T::to_integer(x[i]) - T::to_integer(high[i]);
+            const auto p = static_cast<int64_t>(m.p());
+            x[i] = T::from_residue((difference % p + p) % p);
+            x[length + i] = high[i];
+        }
     }
 
     // The carrying of coefficients of 64 bits, coefficient k at limb k, in one
