@@ -380,7 +380,7 @@ struct TransformKernel {
     // For the leaf level with subs sub-blocks a block (sub-blocks of
     // LANES / subs values), the twiddles of blocks first .. first + LANES -
     // 1, times r (none where r is null: the block whose u is 1).
-    KERNEL_TARGET static VectorFactor leaf_twiddles(const std::vector<Value>& table, size_t q, size_t first,
+    KERNEL_INLINE static VectorFactor leaf_twiddles(const std::vector<Value>& table, size_t q, size_t first,
                                                     const Factor* r, const Arithmetic& arithmetic)
     {
         const Vector t = T::load(table.data() + q * (CACHED_BLOCK / LANES) + first);
@@ -389,39 +389,62 @@ struct TransformKernel {
 
     // rows[j] holds value j of each of the LANES blocks. The leaf levels, in
     // lanes: level l splits each block's sub-blocks of LANES / 2^l values.
-    KERNEL_TARGET static void forward_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
-                                           const Factor* const* r, const Arithmetic& arithmetic)
+    // Each level is its own instance, so that its loops have constant
+    // bounds, unroll, and keep the rows in registers.
+    template <int Level>
+    KERNEL_INLINE static void forward_leaf_level(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
+                                                 const Factor* const* r, const Arithmetic& arithmetic)
     {
-        for (int level = 0; level < LEAF_LEVELS; ++level) {
-            const size_t subs = size_t{1} << level;
-            const size_t len = LANES / (2 * subs);
-            for (size_t q = 0; q < subs; ++q) {
-                const VectorFactor s = leaf_twiddles(tables.leaf[level], q, first, r[level], arithmetic);
-                for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
-                    const Vector a = T::reduce(rows[j], arithmetic);
-                    const Vector t = T::multiply(rows[j + len], s, arithmetic);
-                    rows[j + len] = T::subtract(a, t);
-                    rows[j] = T::add(a, t);
-                }
+        constexpr size_t subs = size_t{1} << Level;
+        constexpr size_t len = LANES / (2 * subs);
+        for (size_t q = 0; q < subs; ++q) {
+            const VectorFactor s = leaf_twiddles(tables.leaf[Level], q, first, r[Level], arithmetic);
+            for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
+                const Vector a = T::reduce(rows[j], arithmetic);
+                const Vector t = T::multiply(rows[j + len], s, arithmetic);
+                rows[j + len] = T::subtract(a, t);
+                rows[j] = T::add(a, t);
             }
         }
     }
 
-    KERNEL_TARGET static void inverse_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
-                                           const Factor* const* r_inverse, const Arithmetic& arithmetic)
+    template <int Level>
+    KERNEL_INLINE static void inverse_leaf_level(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
+                                                 const Factor* const* r_inverse, const Arithmetic& arithmetic)
     {
-        for (int level = LEAF_LEVELS - 1; level >= 0; --level) {
-            const size_t subs = size_t{1} << level;
-            const size_t len = LANES / (2 * subs);
-            for (size_t q = 0; q < subs; ++q) {
-                const VectorFactor s = leaf_twiddles(tables.leaf_inverse[level], q, first, r_inverse[level], arithmetic);
-                for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
-                    const Vector u = rows[j], v = rows[j + len];
-                    rows[j] = T::reduce(T::add(u, v), arithmetic);
-                    rows[j + len] = T::multiply(T::subtract(u, v), s, arithmetic);
-                }
+        constexpr size_t subs = size_t{1} << Level;
+        constexpr size_t len = LANES / (2 * subs);
+        for (size_t q = 0; q < subs; ++q) {
+            const VectorFactor s = leaf_twiddles(tables.leaf_inverse[Level], q, first, r_inverse[Level], arithmetic);
+            for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
+                const Vector u = rows[j], v = rows[j + len];
+                rows[j] = T::reduce(T::add(u, v), arithmetic);
+                rows[j + len] = T::multiply(T::subtract(u, v), s, arithmetic);
             }
         }
+    }
+
+    KERNEL_INLINE static void forward_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
+                                           const Factor* const* r, const Arithmetic& arithmetic)
+    {
+        if constexpr (LEAF_LEVELS > 0)
+            forward_leaf_level<0>(rows, tables, first, r, arithmetic);
+        if constexpr (LEAF_LEVELS > 1)
+            forward_leaf_level<1>(rows, tables, first, r, arithmetic);
+        if constexpr (LEAF_LEVELS > 2)
+            forward_leaf_level<2>(rows, tables, first, r, arithmetic);
+        static_assert(LEAF_LEVELS <= 3, "at most three leaf levels");
+    }
+
+    KERNEL_INLINE static void inverse_leaf(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
+                                           const Factor* const* r_inverse, const Arithmetic& arithmetic)
+    {
+        if constexpr (LEAF_LEVELS > 2)
+            inverse_leaf_level<2>(rows, tables, first, r_inverse, arithmetic);
+        if constexpr (LEAF_LEVELS > 1)
+            inverse_leaf_level<1>(rows, tables, first, r_inverse, arithmetic);
+        if constexpr (LEAF_LEVELS > 0)
+            inverse_leaf_level<0>(rows, tables, first, r_inverse, arithmetic);
     }
 
     // ---- a cached block: all its levels, given u = w_M^brev(i0)
