@@ -90,8 +90,12 @@ public:
         add_wide(x);
     }
     // Adds the next coefficient, b bits above the last, given as three
-    // words (below 2^192).
-    void add_words(const uint64_t (&x)[3]) { add_wide(x); }
+    // words (below 2^192), least significant first.
+    void add_words(uint64_t low, uint64_t middle, uint64_t high)
+    {
+        const uint64_t x[3] = {low, middle, high};
+        add_wide(x);
+    }
     // Writes what is still carried and zeros the rest of the product.
     void finish();
     // Writes the product's limbs and gives what is carried past them, the
@@ -115,20 +119,20 @@ private:
 // residues r0 < p0, y1 < p1 and y2 < p2: Garner's form split into the two
 // sums a product is carried from.
 struct CoefficientWords {
-    uint64_t w[3];
+    uint64_t low, middle, high;
 };
 inline CoefficientWords low_garner_words(uint64_t r0, uint64_t y1)
 {
     const unsigned __int128 v = static_cast<unsigned __int128>(TRANSFORM_PRIMES[0].p) * y1 + r0;
-    return {{static_cast<uint64_t>(v), static_cast<uint64_t>(v >> 64), 0}};
+    return {static_cast<uint64_t>(v), static_cast<uint64_t>(v >> 64), 0};
 }
 inline CoefficientWords high_garner_words(uint64_t y2)
 {
     constexpr unsigned __int128 p0_p1 = static_cast<unsigned __int128>(TRANSFORM_PRIMES[0].p) * TRANSFORM_PRIMES[1].p;
-    const unsigned __int128 low = static_cast<uint64_t>(p0_p1) * static_cast<unsigned __int128>(y2);
-    const unsigned __int128 high = static_cast<uint64_t>(p0_p1 >> 64) * static_cast<unsigned __int128>(y2) +
-                                   static_cast<uint64_t>(low >> 64);
-    return {{static_cast<uint64_t>(low), static_cast<uint64_t>(high), static_cast<uint64_t>(high >> 64)}};
+    constexpr uint64_t p0_p1_low = static_cast<uint64_t>(p0_p1), p0_p1_high = static_cast<uint64_t>(p0_p1 >> 64);
+    const unsigned __int128 low = static_cast<unsigned __int128>(y2) * p0_p1_low;
+    const unsigned __int128 high = static_cast<unsigned __int128>(y2) * p0_p1_high + static_cast<uint64_t>(low >> 64);
+    return {static_cast<uint64_t>(low), static_cast<uint64_t>(high), static_cast<uint64_t>(high >> 64)};
 }
 
 // limbs <- limbs + words 2^(64 at), the four words with their carry, for a

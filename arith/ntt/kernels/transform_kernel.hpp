@@ -1034,11 +1034,11 @@ struct TransformKernel {
         for (size_t k = 0; k < count; ++k) {
             const CoefficientWords c = words(k);
             const unsigned __int128 s0 =
-                static_cast<unsigned __int128>(p0) + c.w[0] + (accumulate ? limbs[k] : uint64_t{0});
+                static_cast<unsigned __int128>(p0) + c.low + (accumulate ? limbs[k] : uint64_t{0});
             limbs[k] = static_cast<uint64_t>(s0);
-            const unsigned __int128 s1 = static_cast<unsigned __int128>(p1) + c.w[1] + static_cast<uint64_t>(s0 >> 64);
+            const unsigned __int128 s1 = static_cast<unsigned __int128>(p1) + c.middle + static_cast<uint64_t>(s0 >> 64);
             p0 = static_cast<uint64_t>(s1);
-            p1 = c.w[2] + static_cast<uint64_t>(s1 >> 64);
+            p1 = c.high + static_cast<uint64_t>(s1 >> 64);
         }
         pending[0] = p0;
         pending[1] = p1;
@@ -1067,7 +1067,7 @@ struct TransformKernel {
                                       [&](size_t k) KERNEL_TARGET { return words(from + k); }, pending);
                     for (size_t i = from + whole; i < to; ++i) {
                         const CoefficientWords beyond = words(i);
-                        require_bound(beyond.w[0] == 0 && beyond.w[1] == 0 && beyond.w[2] == 0,
+                        require_bound(beyond.low == 0 && beyond.middle == 0 && beyond.high == 0,
                                       "product within its limbs");
                     }
                     const size_t at = whole;
@@ -1079,8 +1079,10 @@ struct TransformKernel {
                     return at;
                 }
                 CoefficientCarrier carrier(limbs, bits, mode);
-                for (size_t i = from; i < to; ++i)
-                    carrier.add_words(words(i).w);
+                for (size_t i = from; i < to; ++i) {
+                    const CoefficientWords c = words(i);
+                    carrier.add_words(c.low, c.middle, c.high);
+                }
                 carrier.finish_into(rest);
                 return limbs.size();
             };
