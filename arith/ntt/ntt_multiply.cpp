@@ -75,18 +75,19 @@ bool same_mod_word(uint64_t a, uint64_t b)
 
 // Measured with bench/ntt_bench (balanced products, the memory kept as the
 // program keeps it), on a 2-core AMD EPYC: AVX-512 beats GMP 6.2's mpn_mul
-// from about 350 limbs (1.05 at 350, 1.21 at 400, 0.90 at 300; the lengths'
-// steps make it uneven below), AVX2 from about 800 (1.15 at 800, 0.88 at
-// 600, 1.49 at 1,000); the portable kernel stays below a half of it up to
-// a million limbs. Unbalanced products gain more from the same smaller
-// size (1,400 by 350 limbs: 2.0 times on AVX-512).
+// from about 250 limbs (1.44 at 250, 1.17 at 300, 0.80 at 200; the lengths'
+// steps make it uneven below), AVX2 from about 500 (1.41 at 500, 1.16 at
+// 700, 0.95 at 400); the portable kernel stays below a half of it up to a
+// million limbs. Unbalanced products gain more from the same smaller size.
+// In whole runs of ten million digits, 250 on AVX-512 gives the least time
+// (2.89 s against 2.95 at 350 and 2.92 at 200, medians of five).
 size_t ntt_crossover_limbs(VectorIsa isa)
 {
     switch (isa) {
     case VectorIsa::avx512:
-        return 350;
+        return 250;
     case VectorIsa::avx2:
-        return 800;
+        return 500;
     case VectorIsa::portable:
         break;
     }
