@@ -89,13 +89,6 @@ public:
         const uint64_t x[3] = {static_cast<uint64_t>(low), static_cast<uint64_t>(high), static_cast<uint64_t>(high >> 64)};
         add_wide(x);
     }
-    // Adds the next coefficient, b bits above the last, given as three
-    // words (below 2^192), least significant first.
-    void add_words(uint64_t low, uint64_t middle, uint64_t high)
-    {
-        const uint64_t x[3] = {low, middle, high};
-        add_wide(x);
-    }
     // Writes what is still carried and zeros the rest of the product.
     void finish();
     // Writes the product's limbs and gives what is carried past them, the

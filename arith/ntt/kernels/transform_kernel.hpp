@@ -784,12 +784,30 @@ struct TransformKernel {
                                           Value* values, size_t length)
     {
         size_t i = 0;
+        const Arithmetic arithmetic(m);
+        const Factor two_32 = T::factor(int64_t{1} << 32, arithmetic);
         if (bits == 64) {
-            const Arithmetic arithmetic(m);
-            const Factor two_32 = T::factor(int64_t{1} << 32, arithmetic);
             for (; i + LANES <= count; i += LANES) {
                 Vector high, low;
                 T::split_words(limbs.data() + i, high, low);
+                T::store(values + i, T::add(T::multiply(high, two_32, arithmetic), low));
+            }
+        } else {
+            // Narrower coefficients cut from the limbs a register's worth at
+            // a time, while the two limbs each reads lie within the operand,
+            // then reduced the same way.
+            const uint64_t mask = (uint64_t{1} << bits) - 1;
+            uint64_t cut[LANES];
+            for (; i + LANES <= count && (i + LANES) * static_cast<size_t>(bits) / 64 + 1 < limbs.size(); i += LANES) {
+                for (size_t lane = 0; lane < LANES; ++lane) {
+                    const size_t bit = (i + lane) * static_cast<size_t>(bits);
+                    const unsigned shift = bit % 64;
+                    const uint64_t* const at = limbs.data() + bit / 64;
+                    const uint64_t next = shift == 0 ? 0 : at[1] << (64 - shift);
+                    cut[lane] = ((at[0] >> shift) | next) & mask;
+                }
+                Vector high, low;
+                T::split_words(cut, high, low);
                 T::store(values + i, T::add(T::multiply(high, two_32, arithmetic), low));
             }
         }
@@ -1045,6 +1063,67 @@ struct TransformKernel {
     }
 
 
+    // The carrying of coefficients of bits < 64 bits, coefficients [from,
+    // to) from the start of limbs (from a multiple of 64, so the first
+    // starts on a whole limb): a window of four words over the limbs from
+    // limb `at`, coefficient k added shifted to where it starts in it (a
+    // coefficient below 2^151 shifted by less than 64 bits fits the window,
+    // with what is carried), the window's low word written out and the
+    // window moved on by a word each time the start passes it (once at most
+    // per coefficient, bits < 64). Returns at, with the window's words in
+    // rest; words past the limbs must be zero.
+    template <class Words>
+    KERNEL_TARGET static size_t carry_narrow(std::span<uint64_t> limbs, size_t from, size_t to, int bits,
+                                             bool accumulate, Words&& words, uint64_t (&rest)[4])
+    {
+        uint64_t w0 = 0, w1 = 0, w2 = 0, w3 = 0;
+        size_t at = 0;
+        unsigned shift = 0;
+        for (size_t k = from; k < to; ++k) {
+            const CoefficientWords c = words(k);
+            uint64_t a0 = c.low, a1 = c.middle, a2 = c.high, a3 = 0;
+            if (shift != 0) {
+                a3 = c.high >> (64 - shift);
+                a2 = (c.high << shift) | (c.middle >> (64 - shift));
+                a1 = (c.middle << shift) | (c.low >> (64 - shift));
+                a0 = c.low << shift;
+            }
+            unsigned __int128 sum = static_cast<unsigned __int128>(w0) + a0;
+            w0 = static_cast<uint64_t>(sum);
+            sum = static_cast<unsigned __int128>(w1) + a1 + static_cast<uint64_t>(sum >> 64);
+            w1 = static_cast<uint64_t>(sum);
+            sum = static_cast<unsigned __int128>(w2) + a2 + static_cast<uint64_t>(sum >> 64);
+            w2 = static_cast<uint64_t>(sum);
+            w3 += a3 + static_cast<uint64_t>(sum >> 64);
+            shift += static_cast<unsigned>(bits);
+            if (shift >= 64) {
+                shift -= 64;
+                if (at < limbs.size()) {
+                    sum = static_cast<unsigned __int128>(w0) + (accumulate ? limbs[at] : uint64_t{0});
+                    limbs[at] = static_cast<uint64_t>(sum);
+                    // The carry out of the written word joins the next.
+                    sum = static_cast<unsigned __int128>(w1) + static_cast<uint64_t>(sum >> 64);
+                    w1 = static_cast<uint64_t>(sum);
+                    sum = static_cast<unsigned __int128>(w2) + static_cast<uint64_t>(sum >> 64);
+                    w2 = static_cast<uint64_t>(sum);
+                    w3 += static_cast<uint64_t>(sum >> 64);
+                } else {
+                    require_bound(w0 == 0, "product within its limbs");
+                }
+                ++at;
+                w0 = w1;
+                w1 = w2;
+                w2 = w3;
+                w3 = 0;
+            }
+        }
+        rest[0] = w0;
+        rest[1] = w1;
+        rest[2] = w2;
+        rest[3] = w3;
+        return at;
+    }
+
     // A pass over coefficients [0, count), words(i) giving coefficient i,
     // into the product: written (Mode::write, the limbs past the sum set to
     // 0) or added to it. In two halves side by side where the pool has a
@@ -1078,13 +1157,10 @@ struct TransformKernel {
                     rest[2] = rest[3] = 0;
                     return at;
                 }
-                CoefficientCarrier carrier(limbs, bits, mode);
-                for (size_t i = from; i < to; ++i) {
-                    const CoefficientWords c = words(i);
-                    carrier.add_words(c.low, c.middle, c.high);
-                }
-                carrier.finish_into(rest);
-                return limbs.size();
+                const size_t at = carry_narrow(limbs, from, to, bits, accumulate, words, rest);
+                if (!accumulate)
+                    std::fill(limbs.begin() + static_cast<ptrdiff_t>(std::min(at, limbs.size())), limbs.end(), 0);
+                return at;
             };
         const size_t split = count / 2 / 64 * 64;
         if (pool == nullptr || count < FORK_BLOCK || split == 0) {
