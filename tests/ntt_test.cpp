@@ -4,6 +4,7 @@
 // largest coefficients).
 #include "exactness.hpp"
 #include "fork_join_pool.hpp"
+#include "ntt/coefficients.hpp"
 #include "ntt/ntt_multiply.hpp"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,49 @@ TEST(NttMultiply, ProductsWithTheirTopMadeApartEqualSchoolbookProducts)
         ntt_multiply(ones, ones, square, options);
         EXPECT_EQ(square, expected) << limbs << " limbs of ones squared on " << vector_isa_name(isa);
     }
+}
+
+TEST(NttMultiply, NarrowCoefficientsWithAndWithoutTheTopMadeApart)
+{
+    // The plans of the largest products, coefficients narrower than a limb
+    // (cut across limbs and carried through a window), at sizes where
+    // schoolbook products check them: every width's cut through a limb,
+    // with the whole length and with the length below and the top apart.
+    std::mt19937_64 random(11);
+    for (const int bits : {61, 50, 37, 23}) {
+        for (const auto& [a_limbs, b_limbs] : std::vector<std::pair<size_t, size_t>>{{700, 690}, {1500, 200}}) {
+            const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
+            const Limbs expected = schoolbook(a, b);
+            const size_t count = coefficient_count(a_limbs, bits) + coefficient_count(b_limbs, bits) - 1;
+            const size_t longest = std::max(coefficient_count(a_limbs, bits), coefficient_count(b_limbs, bits));
+            std::vector<NttPlan> plans;
+            size_t whole = 64;
+            while (whole < count)
+                whole *= 2;
+            plans.push_back({bits, whole, 0});
+            for (size_t below = 64; below < count; below *= 2)
+                if (below >= longest) {
+                    size_t top = 64;
+                    while (top < 2 * (count - below) - 1)
+                        top *= 2;
+                    plans.push_back({bits, below, top});
+                }
+            for (const NttPlan& plan : plans)
+                for (VectorIsa isa : paths_here()) {
+                    Limbs product(a_limbs + b_limbs, 9);
+                    NttOptions options;
+                    options.isa = isa;
+                    ntt_multiply_planned(a, b, product, plan, options);
+                    EXPECT_EQ(product, expected) << a_limbs << " by " << b_limbs << " limbs, " << bits << " bits, length "
+                                                 << plan.length << ", top " << plan.top_length << " on "
+                                                 << vector_isa_name(isa);
+                }
+        }
+    }
+    // A plan that cannot hold the convolution is refused.
+    const Limbs a = random_limbs(random, 100);
+    Limbs product(200);
+    EXPECT_THROW(ntt_multiply_planned(a, a, product, NttPlan{64, 128, 0}), ExactnessViolation);
 }
 
 TEST(NttMultiply, UnbalancedOperandsAndTheLargestCoefficients)

@@ -113,19 +113,22 @@ double transform_cost(size_t length)
 NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs)
 {
     NttPlan plan = plan_ntt_sum(a_limbs, b_limbs, 0, 0);
-    // Of whole limbs, a convolution a little longer than a length may go to
-    // the length below, its top coefficients made apart by a product of the
-    // operands' top ones (kernels/transform_kernel.hpp: fold_top), where the
-    // two together cost less. Each operand must fit the shorter length.
-    if (plan.bits != 64 || a_limbs == 0 || b_limbs == 0)
+    // A convolution a little longer than a length may go to the length
+    // below, its top coefficients made apart by a product of the operands'
+    // top ones (kernels/transform_kernel.hpp: fold_top), where the two
+    // together cost less. Each operand must fit the shorter length; the top
+    // product's coefficients stay within the bound of the whole one's.
+    if (a_limbs == 0 || b_limbs == 0)
         return plan;
-    const size_t count = a_limbs + b_limbs - 1;
-    for (size_t length = length_below(plan.length); length >= MIN_KERNEL_LENGTH && length >= std::max(a_limbs, b_limbs);
+    const size_t a_count = coefficient_count(a_limbs, plan.bits), b_count = coefficient_count(b_limbs, plan.bits);
+    const size_t count = a_count + b_count - 1;
+    for (size_t length = length_below(plan.length); length >= MIN_KERNEL_LENGTH && length >= std::max(a_count, b_count);
          length = length_below(length)) {
         const size_t top = count - length;
         const size_t top_length = transform_length(2 * top - 1);
         if (transform_cost(length) + transform_cost(top_length) < TOP_APART_GAIN * transform_cost(plan.length)) {
-            plan = {64, length, top_length};
+            plan.length = length;
+            plan.top_length = top_length;
             break;
         }
         if (2 * top > length)
@@ -174,12 +177,26 @@ uint64_t add_mod_word(uint64_t a, uint64_t b)
 void ntt_multiply(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                   const NttOptions& options)
 {
-    require_bound(product.size() == a.size() + b.size(), "product of n_a + n_b limbs");
     if (a.empty() || b.empty()) {
+        require_bound(product.size() == a.size() + b.size(), "product of n_a + n_b limbs");
         std::fill(product.begin(), product.end(), 0);
         return;
     }
-    const NttPlan plan = plan_ntt_product(a.size(), b.size());
+    ntt_multiply_planned(a, b, product, plan_ntt_product(a.size(), b.size()), options);
+}
+
+void ntt_multiply_planned(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                          const NttPlan& plan, const NttOptions& options)
+{
+    require_bound(product.size() == a.size() + b.size() && !a.empty() && !b.empty(), "product of n_a + n_b limbs");
+    const size_t a_count = coefficient_count(a.size(), plan.bits), b_count = coefficient_count(b.size(), plan.bits);
+    const size_t count = a_count + b_count - 1;
+    require_bound(plan.bits >= 16 && plan.bits <= 64 && coefficients_fit(plan.bits, std::min(a_count, b_count)) &&
+                      plan.length == transform_length(plan.length) && plan.length >= std::max(a_count, b_count) &&
+                      (plan.top_length == 0 ? plan.length >= count
+                                            : plan.length < count && plan.top_length == transform_length(plan.top_length) &&
+                                                  plan.top_length >= 2 * (count - plan.length) - 1),
+                  "a product's plan holds its convolution exactly");
     const ProductTerm term = product_term(a, b);
     product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, plan.top_length, options.pool);
     check_ntt_product(a, b, product);

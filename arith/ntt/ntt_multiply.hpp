@@ -85,6 +85,13 @@ struct NttPlan {
     size_t top_length = 0;
 };
 NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs);
+// product <- a * b by the plan given: one plan_ntt_product gives, or one
+// with narrower coefficients, a longer length or its top made apart, as
+// long as it holds the convolution exactly (checked). The tests take it to
+// every path through the kernels at sizes where the planner would not.
+void ntt_multiply_planned(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
+                          const NttPlan& plan, const NttOptions& options = {});
+
 // The same for the sum of products a * b + c * d.
 NttPlan plan_ntt_sum(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs);
 

@@ -918,7 +918,7 @@ struct TransformKernel {
                                        size_t length, size_t top_length, ForkJoinPool* pool)
     {
         require_bound(terms.size() == 1 || terms.size() == 2, "a sum of one or two products");
-        require_bound(top_length == 0 || (terms.size() == 1 && bits == 64), "a product's top made apart");
+        require_bound(top_length == 0 || terms.size() == 1, "a product's top made apart");
         size_t count = 0;
         for (const ProductTerm& term : terms) {
             const size_t a_count = coefficient_count(term.a.size(), bits);
@@ -935,12 +935,16 @@ struct TransformKernel {
         const bool third = terms.size() == 2 && !terms[1].b.empty();
         BlockArray<Value> x(std::max(length, padded)), y(second ? length : 0), z(third ? length : 0), kept(padded);
         // The top of a product longer than its transform: the product of
-        // its operands' top count - length coefficients.
+        // its operands' top count - length coefficients, cut out of them.
         const size_t top = top_length == 0 ? 0 : count - length;
-        const ProductTerm top_term = top == 0 ? ProductTerm{}
-                                              : ProductTerm{terms[0].a.last(top), terms[0].b.empty()
-                                                                                      ? std::span<const uint64_t>()
-                                                                                      : terms[0].b.last(top)};
+        std::vector<uint64_t> a_top, b_top;
+        ProductTerm top_term{};
+        if (top != 0) {
+            a_top = top_coefficients(terms[0].a, bits, top);
+            if (!terms[0].b.empty())
+                b_top = top_coefficients(terms[0].b, bits, top);
+            top_term = {a_top, b_top};
+        }
         BlockArray<Value> top_x(top_length), top_y(top != 0 && !top_term.b.empty() ? top_length : 0);
         const auto convolve_all = [&](size_t index) KERNEL_TARGET {
             convolve(index, terms, bits, x.data(), y.data(), z.data(), length, pool);
@@ -1006,6 +1010,26 @@ struct TransformKernel {
         }
         carry_into(product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
                    [&](size_t i) KERNEL_TARGET { return high_garner_words(T::to_residue(x[i])); });
+    }
+
+    // The limbs of the operand's top `top` coefficients of `bits` bits, the
+    // operand shifted right by the bits of the others.
+    static std::vector<uint64_t> top_coefficients(std::span<const uint64_t> limbs, int bits, size_t top)
+    {
+        const size_t count = coefficient_count(limbs.size(), bits);
+        const size_t first_bit = (count - top) * static_cast<size_t>(bits);
+        const size_t first_limb = first_bit / 64;
+        const unsigned shift = first_bit % 64;
+        std::vector<uint64_t> shifted(limbs.size() - first_limb);
+        for (size_t i = 0; i < shifted.size(); ++i) {
+            const uint64_t next = shift != 0 && first_limb + i + 1 < limbs.size() ? limbs[first_limb + i + 1] << (64 - shift) : 0;
+            shifted[i] = (limbs[first_limb + i] >> shift) | next;
+        }
+        while (!shifted.empty() && shifted.back() == 0)
+            shifted.pop_back();
+        if (shifted.empty())
+            shifted.push_back(0);
+        return shifted;
     }
 
     // A product's top made apart. The cyclic convolution of length L holds
