@@ -967,49 +967,50 @@ struct TransformKernel {
 
         convolve_all(1);
         {
-            // y1 = (r1 - r0) / p0 mod p1 into x, canonical.
-            const Modulus m1(TRANSFORM_PRIMES[1].p);
-            const Arithmetic arithmetic(m1);
-            const Factor c01 = T::factor(centered(constants.p0_inverse_mod_p1, m1.p()), arithmetic);
-            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
-                for (size_t i = from; i < to; i += LANES)
-                    T::store(x.data() + i,
-                             T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)), c01,
-                                                      arithmetic),
-                                          arithmetic));
-            });
-        }
-        carry_into(product, bits, count, CoefficientCarrier::Mode::write, pool,
-                   [&](size_t i) KERNEL_TARGET { return low_garner_words(T::to_residue(kept[i]), T::to_residue(x[i])); });
-        {
-            // t = r0 + p0 y1 mod p2 into kept, lazily.
-            const Modulus m2(TRANSFORM_PRIMES[2].p);
-            const Arithmetic arithmetic(m2);
-            const Factor p0_mod_p2 = T::factor(centered(TRANSFORM_PRIMES[0].p - m2.p(), m2.p()), arithmetic);
-            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
-                for (size_t i = from; i < to; i += LANES)
-                    T::store(kept.data() + i,
-                             T::add(T::load(kept.data() + i), T::multiply(T::load(x.data() + i), p0_mod_p2, arithmetic)));
-            });
+            // y1 = (r1 - r0) / p0 mod p1 into x, canonical; S1 carried into
+            // the product; then t = r0 + p0 y1 mod p2 into kept, lazily: a
+            // chunk at a time, while it is in the cache.
+            const Modulus m1(TRANSFORM_PRIMES[1].p), m2(TRANSFORM_PRIMES[2].p);
+            const Arithmetic arithmetic1(m1), arithmetic2(m2);
+            const Factor c01 = T::factor(centered(constants.p0_inverse_mod_p1, m1.p()), arithmetic1);
+            const Factor p0_mod_p2 = T::factor(centered(TRANSFORM_PRIMES[0].p - m2.p(), m2.p()), arithmetic2);
+            carry_into(
+                product, bits, count, CoefficientCarrier::Mode::write, pool,
+                [&](size_t i) KERNEL_TARGET { return low_garner_words(T::to_residue(kept[i]), T::to_residue(x[i])); },
+                [&](size_t from, size_t to) KERNEL_TARGET {
+                    for (size_t i = from; i < to; i += LANES)
+                        T::store(x.data() + i,
+                                 T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)),
+                                                          c01, arithmetic1),
+                                              arithmetic1));
+                },
+                [&](size_t from, size_t to) KERNEL_TARGET {
+                    for (size_t i = from; i < to; i += LANES)
+                        T::store(kept.data() + i, T::add(T::load(kept.data() + i),
+                                                         T::multiply(T::load(x.data() + i), p0_mod_p2, arithmetic2)));
+                });
         }
 
         convolve_all(2);
         {
-            // y2 = (r2 - t) / (p0 p1) mod p2 into x, canonical.
+            // y2 = (r2 - t) / (p0 p1) mod p2 into x, canonical, and p0 p1 S2
+            // added into the product, a chunk at a time.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
             const Factor c012 = T::factor(
                 centered(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), m2.p()), arithmetic);
-            in_two(pool, padded, padded, [&](size_t from, size_t to) KERNEL_TARGET {
-                for (size_t i = from; i < to; i += LANES)
-                    T::store(x.data() + i,
-                             T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)),
-                                                      c012, arithmetic),
-                                          arithmetic));
-            });
+            carry_into(
+                product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
+                [&](size_t i) KERNEL_TARGET { return high_garner_words(T::to_residue(x[i])); },
+                [&](size_t from, size_t to) KERNEL_TARGET {
+                    for (size_t i = from; i < to; i += LANES)
+                        T::store(x.data() + i,
+                                 T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)),
+                                                          c012, arithmetic),
+                                              arithmetic));
+                },
+                [](size_t, size_t) {});
         }
-        carry_into(product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
-                   [&](size_t i) KERNEL_TARGET { return high_garner_words(T::to_residue(x[i])); });
     }
 
     // The limbs of the operand's top `top` coefficients of `bits` bits, the
@@ -1094,15 +1095,20 @@ struct TransformKernel {
     // coefficient below 2^151 shifted by less than 64 bits fits the window,
     // with what is carried), the window's low word written out and the
     // window moved on by a word each time the start passes it (once at most
-    // per coefficient, bits < 64). Returns at, with the window's words in
-    // rest; words past the limbs must be zero.
-    template <class Words>
-    KERNEL_TARGET static size_t carry_narrow(std::span<uint64_t> limbs, size_t from, size_t to, int bits,
-                                             bool accumulate, Words&& words, uint64_t (&rest)[4])
-    {
+    // per coefficient, bits < 64); words past the limbs must be zero. The
+    // window carries on from one call to the next.
+    struct NarrowWindow {
         uint64_t w0 = 0, w1 = 0, w2 = 0, w3 = 0;
         size_t at = 0;
         unsigned shift = 0;
+    };
+    template <class Words>
+    KERNEL_TARGET static void carry_narrow(std::span<uint64_t> limbs, size_t from, size_t to, int bits,
+                                           bool accumulate, Words&& words, NarrowWindow& window)
+    {
+        uint64_t w0 = window.w0, w1 = window.w1, w2 = window.w2, w3 = window.w3;
+        size_t at = window.at;
+        unsigned shift = window.shift;
         for (size_t k = from; k < to; ++k) {
             const CoefficientWords c = words(k);
             uint64_t a0 = c.low, a1 = c.middle, a2 = c.high, a3 = 0;
@@ -1141,52 +1147,70 @@ struct TransformKernel {
                 w3 = 0;
             }
         }
-        rest[0] = w0;
-        rest[1] = w1;
-        rest[2] = w2;
-        rest[3] = w3;
-        return at;
+        window = {w0, w1, w2, w3, at, shift};
     }
 
     // A pass over coefficients [0, count), words(i) giving coefficient i,
     // into the product: written (Mode::write, the limbs past the sum set to
-    // 0) or added to it. In two halves side by side where the pool has a
-    // thread; the halves meet at a multiple of 64 coefficients, which starts
-    // on a whole limb for any bits, and what the low half carries past that
-    // limb is added in last.
-    template <class Words>
+    // 0) or added to it. A chunk of CARRY_CHUNK coefficients at a time,
+    // before(from, to) and after(from, to) run on the chunk's registers
+    // before and after it is carried, while it sits in the cache. In two
+    // halves side by side where the pool has a thread; the halves meet at a
+    // multiple of 64 coefficients, which starts on a whole limb for any
+    // bits, and what the low half carries past that limb is added in last.
+    static constexpr size_t CARRY_CHUNK = 1024;
+    static_assert(CARRY_CHUNK % LANES == 0, "chunks of whole registers");
+    template <class Words, class Before, class After>
     KERNEL_TARGET static void carry_into(std::span<uint64_t> product, int bits, size_t count,
-                                         CoefficientCarrier::Mode mode, ForkJoinPool* pool, Words&& words)
+                                         CoefficientCarrier::Mode mode, ForkJoinPool* pool, Words&& words,
+                                         Before&& before, After&& after)
     {
         const bool accumulate = mode == CoefficientCarrier::Mode::accumulate;
+        const auto registers = [](size_t end) { return (end + LANES - 1) / LANES * LANES; };
         // Coefficients [from, to) into the product from their first limb,
         // what they carry past their last one left in rest.
         const auto carry_range = [&](size_t from, size_t to, std::span<uint64_t> limbs, uint64_t (&rest)[4])
             KERNEL_TARGET {
+                size_t at = 0;
                 if (bits == 64) {
                     uint64_t pending[2] = {0, 0};
-                    const size_t whole = std::min(to, from + limbs.size()) - from;
-                    carry_whole_limbs(limbs.data(), whole, accumulate,
-                                      [&](size_t k) KERNEL_TARGET { return words(from + k); }, pending);
-                    for (size_t i = from + whole; i < to; ++i) {
-                        const CoefficientWords beyond = words(i);
-                        require_bound(beyond.low == 0 && beyond.middle == 0 && beyond.high == 0,
-                                      "product within its limbs");
+                    const size_t whole = std::min(to, from + limbs.size());
+                    for (size_t start = from; start < to; start += CARRY_CHUNK) {
+                        const size_t end = std::min(to, start + CARRY_CHUNK);
+                        before(start, registers(end));
+                        if (start < whole)
+                            carry_whole_limbs(limbs.data() + (start - from), std::min(end, whole) - start, accumulate,
+                                              [&](size_t k) KERNEL_TARGET { return words(start + k); }, pending);
+                        for (size_t i = std::max(start, whole); i < end; ++i) {
+                            const CoefficientWords beyond = words(i);
+                            require_bound(beyond.low == 0 && beyond.middle == 0 && beyond.high == 0,
+                                          "product within its limbs");
+                        }
+                        after(start, registers(end));
                     }
-                    const size_t at = whole;
-                    if (!accumulate)
-                        std::fill(limbs.begin() + static_cast<ptrdiff_t>(at), limbs.end(), 0);
+                    at = whole - from;
                     rest[0] = pending[0];
                     rest[1] = pending[1];
                     rest[2] = rest[3] = 0;
-                    return at;
+                } else {
+                    NarrowWindow window;
+                    for (size_t start = from; start < to; start += CARRY_CHUNK) {
+                        const size_t end = std::min(to, start + CARRY_CHUNK);
+                        before(start, registers(end));
+                        carry_narrow(limbs, start, end, bits, accumulate, words, window);
+                        after(start, registers(end));
+                    }
+                    at = window.at;
+                    rest[0] = window.w0;
+                    rest[1] = window.w1;
+                    rest[2] = window.w2;
+                    rest[3] = window.w3;
                 }
-                const size_t at = carry_narrow(limbs, from, to, bits, accumulate, words, rest);
                 if (!accumulate)
                     std::fill(limbs.begin() + static_cast<ptrdiff_t>(std::min(at, limbs.size())), limbs.end(), 0);
                 return at;
             };
-        const size_t split = count / 2 / 64 * 64;
+        const size_t split = count / 2 / CARRY_CHUNK * CARRY_CHUNK;
         if (pool == nullptr || count < FORK_BLOCK || split == 0) {
             uint64_t rest[4];
             const size_t at = carry_range(0, count, product, rest);
