@@ -182,8 +182,13 @@ BigInteger inverse_mod_words(const BigInteger& divisor, size_t words, ForkJoinPo
         multiply(product, product, x, pool);
         low_bits(product, product, next_bits - precise_bits);
         shift_left(product, product, precise_bits);
+        // x - product lies in (-2^next_bits, 2^next_bits): taken mod
+        // 2^next_bits by one addition of it where negative.
         mpz_sub(x, x, product);
-        mpz_fdiv_r_2exp(x, x, static_cast<mp_bitcnt_t>(next_bits));
+        if (x.sign() < 0) {
+            shift_left(product, BigInteger(1), next_bits);
+            mpz_add(x, x, product);
+        }
         precise = next;
     }
     return x;
