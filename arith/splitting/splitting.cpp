@@ -63,11 +63,13 @@ int64_t series_terms(const FormulaTerm& term, int32_t limb_count)
 
 // Preparing a quotient is a division, finishing it a multiplication, of
 // numbers as long as those of a series' top merge; the conversion to limbs
-// costs about one and a half times the series' top merges together. Fitted,
-// with splitting_merge_cost, to the steps of a run of 10^8 digits: 36, 29,
-// 28, 1 and 6% of its time for the three sums with the divisions beside
-// them, the last quotient's finish and the conversion, against 35.5, 30.8,
-// 27.7, 1.0 and 5.0% of the model's total.
+// costs about one and a half times the series' top merges together. With
+// splitting_merge_cost, the model gives the steps of a run of 10^8 digits
+// (the three sums with the divisions beside them, the last quotient's
+// finish and the conversion) 35.5, 30.8, 27.7, 1.0 and 5.0% of its total;
+// they take 38.5, 32.2, 23.6, 0.9 and 4.5% of the time, and the status
+// line's time elapsed plus left stays within 0.91 to 1.15 times a run's
+// total from its first minute on (10^9 and 2^31 - 1 digits).
 int64_t top_merge_cost(const FormulaTerm& term, int32_t limb_count)
 {
     const int64_t terms = series_terms(term, limb_count);
@@ -131,23 +133,20 @@ int64_t splitting_error_bound(std::span<const FormulaTerm> formula)
 int64_t splitting_bytes_needed(int32_t limb_count)
 {
     // The run's peak beyond total and the result's write buffer, all of the
-    // process counted: the most of three to five runs (/usr/bin/time -v),
-    // less those, in MB, is
-    //     digits (millions)   1     5     7     9   9.5    10  10.2  10.5
-    //     peak               14.9  40.2  51.8  58.0  56.5  61.4  69.4  69.5
-    //     digits (millions)  11    12    15    20    30    100   1,000  2,147
-    //     peak              72.4  75.5  87.5   105   176   454   4,704  9,806
-    // (the last two of two runs and one). It is set by the largest products
-    // beside the numbers they serve: a quotient's product with its
-    // reciprocal, the last quotient's with its prepared factor, the sums' top
-    // merges. Their transform lengths step by 4/3 and 3/2, one step just
-    // above ten million digits, and where the threads' work meets at the
-    // peak varies from run to run (at thirty million digits the peaks of
-    // five runs spread over 20%, at a thousand million two runs over 9%). Up
-    // to ten million digits and their guard limbs 4.5 bytes a digit and 21 MB
-    // stay above it (66 MB at ten million); from there 5 bytes a digit and 32
-    // MB (83 MB just above ten million, 182 at thirty, 532 at a hundred,
-    // 5,032 at a thousand, 10,770 at the top of the range).
+    // process counted: the most of five runs (/usr/bin/time -v), less those,
+    // in MB, is 60 at ten million digits, 453 at a hundred million, and in
+    // one run each 4,272 at a thousand million and 9,894 at the top of the
+    // range. It is set by the largest products beside the numbers they
+    // serve: a quotient's product with its reciprocal, the last quotient's
+    // with its prepared factor, the sums' top merges. Their transform
+    // lengths step by 4/3 and 3/2, one step just above ten million digits,
+    // and where the threads' work meets at the peak varies from run to run
+    // (at a hundred million digits the peaks of five runs spread over 4%, at
+    // a thousand million two runs of an earlier build over 9%). Up to ten
+    // million digits and their guard limbs 4.5 bytes a digit and 21 MB stay
+    // above it (66 MB at ten million); from there 5 bytes a digit and 32 MB
+    // (532 at a hundred million, 5,032 at a thousand, 10,770 at the top of
+    // the range): the check asks 1.09, 1.14, 1.14 and 1.07 times the peaks.
     constexpr int64_t STEP_DIGITS = 10'000'000 + 64;  // and sixteen guard limbs
     const int64_t digits = fraction_digits(limb_count);
     return digits <= STEP_DIGITS ? digits * 9 / 2 + 21'000'000 : digits * 5 + 32'000'000;
