@@ -388,38 +388,29 @@ struct TransformKernel {
     }
 
     // rows[j] holds value j of each of the LANES blocks. The leaf levels, in
-    // lanes: level l splits each block's sub-blocks of LANES / 2^l values.
-    // Each level is its own instance, so that its loops have constant
-    // bounds, unroll, and keep the rows in registers.
-    template <int Level>
-    KERNEL_INLINE static void forward_leaf_level(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
-                                                 const Factor* const* r, const Arithmetic& arithmetic)
+    // lanes: level l splits each block's sub-blocks of LANES / 2^l values,
+    // the forward or inverse butterfly on each pair len apart with the
+    // sub-block's twiddle. Each level is its own instance, so that its loops
+    // have constant bounds, unroll, and keep the rows in registers.
+    template <int Level, bool Inverse>
+    KERNEL_INLINE static void leaf_level(Vector (&rows)[LANES], const std::vector<Value>& table, size_t first,
+                                         const Factor* r, const Arithmetic& arithmetic)
     {
         constexpr size_t subs = size_t{1} << Level;
         constexpr size_t len = LANES / (2 * subs);
         for (size_t q = 0; q < subs; ++q) {
-            const VectorFactor s = leaf_twiddles(tables.leaf[Level], q, first, r[Level], arithmetic);
+            const VectorFactor s = leaf_twiddles(table, q, first, r, arithmetic);
             for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
-                const Vector a = T::reduce(rows[j], arithmetic);
-                const Vector t = T::multiply(rows[j + len], s, arithmetic);
-                rows[j + len] = T::subtract(a, t);
-                rows[j] = T::add(a, t);
-            }
-        }
-    }
-
-    template <int Level>
-    KERNEL_INLINE static void inverse_leaf_level(Vector (&rows)[LANES], const PrimeTables& tables, size_t first,
-                                                 const Factor* const* r_inverse, const Arithmetic& arithmetic)
-    {
-        constexpr size_t subs = size_t{1} << Level;
-        constexpr size_t len = LANES / (2 * subs);
-        for (size_t q = 0; q < subs; ++q) {
-            const VectorFactor s = leaf_twiddles(tables.leaf_inverse[Level], q, first, r_inverse[Level], arithmetic);
-            for (size_t j = q * 2 * len; j < q * 2 * len + len; ++j) {
-                const Vector u = rows[j], v = rows[j + len];
-                rows[j] = T::reduce(T::add(u, v), arithmetic);
-                rows[j + len] = T::multiply(T::subtract(u, v), s, arithmetic);
+                if constexpr (Inverse) {
+                    const Vector u = rows[j], v = rows[j + len];
+                    rows[j] = T::reduce(T::add(u, v), arithmetic);
+                    rows[j + len] = T::multiply(T::subtract(u, v), s, arithmetic);
+                } else {
+                    const Vector a = T::reduce(rows[j], arithmetic);
+                    const Vector t = T::multiply(rows[j + len], s, arithmetic);
+                    rows[j + len] = T::subtract(a, t);
+                    rows[j] = T::add(a, t);
+                }
             }
         }
     }
@@ -428,11 +419,11 @@ struct TransformKernel {
                                            const Factor* const* r, const Arithmetic& arithmetic)
     {
         if constexpr (LEAF_LEVELS > 0)
-            forward_leaf_level<0>(rows, tables, first, r, arithmetic);
+            leaf_level<0, false>(rows, tables.leaf[0], first, r[0], arithmetic);
         if constexpr (LEAF_LEVELS > 1)
-            forward_leaf_level<1>(rows, tables, first, r, arithmetic);
+            leaf_level<1, false>(rows, tables.leaf[1], first, r[1], arithmetic);
         if constexpr (LEAF_LEVELS > 2)
-            forward_leaf_level<2>(rows, tables, first, r, arithmetic);
+            leaf_level<2, false>(rows, tables.leaf[2], first, r[2], arithmetic);
         static_assert(LEAF_LEVELS <= 3, "at most three leaf levels");
     }
 
@@ -440,11 +431,11 @@ struct TransformKernel {
                                            const Factor* const* r_inverse, const Arithmetic& arithmetic)
     {
         if constexpr (LEAF_LEVELS > 2)
-            inverse_leaf_level<2>(rows, tables, first, r_inverse, arithmetic);
+            leaf_level<2, true>(rows, tables.leaf_inverse[2], first, r_inverse[2], arithmetic);
         if constexpr (LEAF_LEVELS > 1)
-            inverse_leaf_level<1>(rows, tables, first, r_inverse, arithmetic);
+            leaf_level<1, true>(rows, tables.leaf_inverse[1], first, r_inverse[1], arithmetic);
         if constexpr (LEAF_LEVELS > 0)
-            inverse_leaf_level<0>(rows, tables, first, r_inverse, arithmetic);
+            leaf_level<0, true>(rows, tables.leaf_inverse[0], first, r_inverse[0], arithmetic);
     }
 
     // ---- a cached block: all its levels, given u = w_M^brev(i0)
