@@ -28,6 +28,16 @@ bool cpu_runs_avx512()
 
 }  // namespace
 
+bool cpu_runs_avx512_ifma()
+{
+#if defined(__x86_64__)
+    static const bool supported = cpu_runs_avx512() && __builtin_cpu_supports("avx512ifma");
+    return supported;
+#else
+    return false;
+#endif
+}
+
 bool cpu_runs(VectorIsa isa)
 {
     switch (isa) {

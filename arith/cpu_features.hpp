@@ -15,6 +15,10 @@ enum class VectorIsa {
 // Whether this CPU runs isa; portable always.
 bool cpu_runs(VectorIsa isa);
 
+// Whether this CPU runs AVX-512 IFMA (52-bit integer multiply-adds) beside
+// the AVX-512 of VectorIsa::avx512.
+bool cpu_runs_avx512_ifma();
+
 // The widest isa this CPU runs.
 VectorIsa best_vector_isa();
 

@@ -53,24 +53,24 @@ int main(int argc, char** argv)
         });
         std::printf("  %-20s %12.6f\n", "mpn_mul x1", gmp_seconds);
         timings.push_back({static_cast<int64_t>(limbs), "gmp", 1, gmp_seconds});
-        auto time = [&](VectorIsa isa, int32_t threads) {
+        auto time = [&](const NttKernel& kernel, int32_t threads) {
             ForkJoinPool pool(threads);
-            NttOptions options;
-            options.isa = isa;
+            NttOptions options = kernel.options;
             options.pool = threads > 1 ? &pool : nullptr;
             const double seconds = median_seconds([&] { ntt_multiply(a, b, product, options); });
             const bool same = product == expected;
             agree = agree && same;
-            const std::string label = std::string(vector_isa_name(isa)) + " x" + std::to_string(threads);
+            const std::string label = std::string(kernel.name) + " x" + std::to_string(threads);
             std::printf("  %-20s %12.6f   mpn_mul/transform %6.2f%s\n", label.c_str(), seconds, gmp_seconds / seconds,
                         same ? "" : "   PRODUCTS DIFFER");
-            timings.push_back({static_cast<int64_t>(limbs), vector_isa_name(isa), threads, seconds});
+            timings.push_back({static_cast<int64_t>(limbs), kernel.name, threads, seconds});
         };
-        for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512})
-            if (cpu_runs(isa) && (isa != VectorIsa::portable || limbs <= 1000000))
-                time(isa, 1);
+        const std::vector<NttKernel> kernels = ntt_kernels_here();
+        for (const NttKernel& kernel : kernels)
+            if (kernel.options.isa != VectorIsa::portable || limbs <= 1000000)
+                time(kernel, 1);
         if (all_threads > 1)
-            time(best_vector_isa(), all_threads);
+            time(kernels.back(), all_threads);
         std::printf("\n");
         std::fflush(stdout);
         if (!agree)

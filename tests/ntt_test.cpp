@@ -91,34 +91,20 @@ TEST(NttMultiply, FastProductsOnEveryPathEqualPlainProducts)
     for (const auto& [a_limbs, b_limbs] : sizes) {
         const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
         const Limbs expected = plain_product(a, b);
-        for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512}) {
-            if (!cpu_runs(isa))
-                continue;
+        for (const NttKernel& kernel : ntt_kernels_here()) {
             Limbs product(a.size() + b.size(), 7);
-            NttOptions options;
-            options.isa = isa;
-            ntt_multiply(a, b, product, options);
-            EXPECT_EQ(product, expected) << a_limbs << " by " << b_limbs << " limbs on " << vector_isa_name(isa);
+            ntt_multiply(a, b, product, kernel.options);
+            EXPECT_EQ(product, expected) << a_limbs << " by " << b_limbs << " limbs on " << kernel.name;
         }
     }
 }
 
 namespace {
 
-std::vector<VectorIsa> paths_here()
-{
-    std::vector<VectorIsa> paths;
-    for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512})
-        if (cpu_runs(isa))
-            paths.push_back(isa);
-    return paths;
-}
-
-Limbs fast_product(const Limbs& a, const Limbs& b, VectorIsa isa, ForkJoinPool* pool = nullptr)
+Limbs fast_product(const Limbs& a, const Limbs& b, const NttKernel& kernel, ForkJoinPool* pool = nullptr)
 {
     Limbs product(a.size() + b.size(), 3);
-    NttOptions options;
-    options.isa = isa;
+    NttOptions options = kernel.options;
     options.pool = pool;
     ntt_multiply(a, b, product, options);
     return product;
@@ -143,9 +129,9 @@ TEST(NttMultiply, AtEveryTransformLengthsBoundaryEveryPathAgrees)
     ASSERT_GT(sizes.size(), 20u);
     for (const size_t limbs : sizes) {
         const Limbs a = random_limbs(random, limbs), b = random_limbs(random, limbs);
-        const Limbs expected = limbs < 1000 ? plain_product(a, b) : fast_product(a, b, VectorIsa::portable);
-        for (VectorIsa isa : paths_here())
-            EXPECT_EQ(fast_product(a, b, isa), expected) << limbs << " limbs on " << vector_isa_name(isa);
+        const Limbs expected = limbs < 1000 ? plain_product(a, b) : fast_product(a, b, ntt_kernels_here().front());
+        for (const NttKernel& kernel : ntt_kernels_here())
+            EXPECT_EQ(fast_product(a, b, kernel), expected) << limbs << " limbs on " << kernel.name;
     }
 }
 
@@ -170,18 +156,17 @@ TEST(NttMultiply, ProductsWithTheirTopMadeApartEqualSchoolbookProducts)
     for (const auto& [a_limbs, b_limbs] : sizes) {
         const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
         const Limbs expected = schoolbook(a, b);
-        for (VectorIsa isa : paths_here())
-            EXPECT_EQ(fast_product(a, b, isa, &pool), expected) << a_limbs << " by " << b_limbs << " on " << vector_isa_name(isa);
+        for (const NttKernel& kernel : ntt_kernels_here())
+            EXPECT_EQ(fast_product(a, b, kernel, &pool), expected) << a_limbs << " by " << b_limbs << " on " << kernel.name;
     }
     const size_t limbs = sizes.back().first;
     const Limbs ones(limbs, ~uint64_t{0});
     const Limbs expected = schoolbook(ones, ones);
-    for (VectorIsa isa : paths_here()) {
+    for (const NttKernel& kernel : ntt_kernels_here()) {
         Limbs square(2 * limbs);
-        NttOptions options;
-        options.isa = isa;
+        NttOptions options = kernel.options;
         ntt_multiply(ones, ones, square, options);
-        EXPECT_EQ(square, expected) << limbs << " limbs of ones squared on " << vector_isa_name(isa);
+        EXPECT_EQ(square, expected) << limbs << " limbs of ones squared on " << kernel.name;
     }
 }
 
@@ -211,14 +196,13 @@ TEST(NttMultiply, NarrowCoefficientsWithAndWithoutTheTopMadeApart)
                     plans.push_back({bits, below, top});
                 }
             for (const NttPlan& plan : plans)
-                for (VectorIsa isa : paths_here()) {
+                for (const NttKernel& kernel : ntt_kernels_here()) {
                     Limbs product(a_limbs + b_limbs, 9);
-                    NttOptions options;
-                    options.isa = isa;
+                    NttOptions options = kernel.options;
                     ntt_multiply_planned(a, b, product, plan, options);
                     EXPECT_EQ(product, expected) << a_limbs << " by " << b_limbs << " limbs, " << bits << " bits, length "
                                                  << plan.length << ", top " << plan.top_length << " on "
-                                                 << vector_isa_name(isa);
+                                                 << kernel.name;
                 }
         }
     }
@@ -234,18 +218,18 @@ TEST(NttMultiply, UnbalancedOperandsAndTheLargestCoefficients)
     for (const auto& [a_limbs, b_limbs] : std::vector<std::pair<size_t, size_t>>{
              {5000, 1}, {1, 5000}, {4000, 31}, {12345, 678}, {900, 9000}}) {
         const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
-        const Limbs expected = fast_product(a, b, VectorIsa::portable);
+        const Limbs expected = fast_product(a, b, ntt_kernels_here().front());
         EXPECT_EQ(expected, schoolbook(a, b)) << a_limbs << " by " << b_limbs;
-        for (VectorIsa isa : paths_here())
-            EXPECT_EQ(fast_product(a, b, isa), expected) << a_limbs << " by " << b_limbs << " on " << vector_isa_name(isa);
+        for (const NttKernel& kernel : ntt_kernels_here())
+            EXPECT_EQ(fast_product(a, b, kernel), expected) << a_limbs << " by " << b_limbs << " on " << kernel.name;
     }
     // All one bits: every coefficient at its largest, every convolution sum
     // at the bound the primes must clear.
     for (size_t limbs : {700u, 4096u, 6000u}) {
         const Limbs ones(limbs, ~uint64_t{0});
         const Limbs expected = schoolbook(ones, ones);
-        for (VectorIsa isa : paths_here())
-            EXPECT_EQ(fast_product(ones, ones, isa), expected) << limbs << " limbs of ones on " << vector_isa_name(isa);
+        for (const NttKernel& kernel : ntt_kernels_here())
+            EXPECT_EQ(fast_product(ones, ones, kernel), expected) << limbs << " limbs of ones on " << kernel.name;
     }
 }
 
@@ -253,16 +237,15 @@ TEST(NttMultiply, SquaresAndThreadCountsGiveTheSameProduct)
 {
     std::mt19937_64 random(5);
     const Limbs a = random_limbs(random, 20000), b = random_limbs(random, 17000);
-    for (VectorIsa isa : paths_here()) {
-        const Limbs alone = fast_product(a, b, isa);
+    for (const NttKernel& kernel : ntt_kernels_here()) {
+        const Limbs alone = fast_product(a, b, kernel);
         Limbs square(2 * a.size());
-        NttOptions options;
-        options.isa = isa;
+        NttOptions options = kernel.options;
         ntt_multiply(a, a, square, options);  // the same span: one transform the fewer
-        EXPECT_EQ(square, fast_product(a, Limbs(a), isa)) << vector_isa_name(isa);
+        EXPECT_EQ(square, fast_product(a, Limbs(a), kernel)) << kernel.name;
         for (int32_t threads : {1, 2, 3}) {
             ForkJoinPool pool(threads);
-            EXPECT_EQ(fast_product(a, b, isa, &pool), alone) << threads << " threads on " << vector_isa_name(isa);
+            EXPECT_EQ(fast_product(a, b, kernel, &pool), alone) << threads << " threads on " << kernel.name;
         }
     }
     // All one bits, whose carries run across the limb where two threads'
@@ -270,8 +253,8 @@ TEST(NttMultiply, SquaresAndThreadCountsGiveTheSameProduct)
     const Limbs ones(20000, ~uint64_t{0});
     const Limbs expected = plain_product(ones, ones);
     ForkJoinPool pool(2);
-    for (VectorIsa isa : paths_here())
-        EXPECT_EQ(fast_product(ones, ones, isa, &pool), expected) << "ones on " << vector_isa_name(isa);
+    for (const NttKernel& kernel : ntt_kernels_here())
+        EXPECT_EQ(fast_product(ones, ones, kernel, &pool), expected) << "ones on " << kernel.name;
 }
 
 namespace {
@@ -290,12 +273,11 @@ Limbs schoolbook_sum(const Limbs& a, const Limbs& b, const Limbs& c, const Limbs
     return sum;
 }
 
-Limbs fast_sum(const Limbs& a, const Limbs& b, const Limbs& c, const Limbs& d, VectorIsa isa,
+Limbs fast_sum(const Limbs& a, const Limbs& b, const Limbs& c, const Limbs& d, const NttKernel& kernel,
                ForkJoinPool* pool = nullptr)
 {
     Limbs sum(std::max(a.size() + b.size(), c.size() + d.size()) + 1, 5);
-    NttOptions options;
-    options.isa = isa;
+    NttOptions options = kernel.options;
     options.pool = pool;
     ntt_multiply_add(a, b, c, d, sum, options);
     return sum;
@@ -321,25 +303,24 @@ TEST(NttMultiply, SumsOfTwoProductsEqualSchoolbookSums)
         const Limbs a = random_limbs(random, size.a), b = random_limbs(random, size.b);
         const Limbs c = random_limbs(random, size.c), d = random_limbs(random, size.d);
         const Limbs expected = schoolbook_sum(a, b, c, d);
-        for (VectorIsa isa : paths_here())
-            EXPECT_EQ(fast_sum(a, b, c, d, isa), expected)
-                << size.a << " " << size.b << " " << size.c << " " << size.d << " on " << vector_isa_name(isa);
+        for (const NttKernel& kernel : ntt_kernels_here())
+            EXPECT_EQ(fast_sum(a, b, c, d, kernel), expected)
+                << size.a << " " << size.b << " " << size.c << " " << size.d << " on " << kernel.name;
     }
     const Limbs ones(5000, ~uint64_t{0});
     const Limbs expected_ones = schoolbook_sum(ones, ones, ones, ones);
     const Limbs a = random_limbs(random, 3000), c = random_limbs(random, 2000), d = random_limbs(random, 2100);
     const Limbs expected_square = schoolbook_sum(a, a, c, d);
-    for (VectorIsa isa : paths_here()) {
+    for (const NttKernel& kernel : ntt_kernels_here()) {
         for (int32_t threads : {1, 2, 3}) {
             ForkJoinPool pool(threads);
-            EXPECT_EQ(fast_sum(ones, ones, ones, ones, isa, &pool), expected_ones)
-                << "ones on " << vector_isa_name(isa) << ", " << threads << " threads";
+            EXPECT_EQ(fast_sum(ones, ones, ones, ones, kernel, &pool), expected_ones)
+                << "ones on " << kernel.name << ", " << threads << " threads";
         }
         Limbs sum(a.size() * 2 + 1);
-        NttOptions options;
-        options.isa = isa;
+        NttOptions options = kernel.options;
         ntt_multiply_add(a, a, c, d, sum, options);  // a squared: one transform the fewer
-        EXPECT_EQ(sum, expected_square) << vector_isa_name(isa);
+        EXPECT_EQ(sum, expected_square) << kernel.name;
     }
 }
 
@@ -347,7 +328,7 @@ TEST(NttMultiply, TheProductCheckCatchesAWrongCoefficient)
 {
     std::mt19937_64 random(6);
     const Limbs a = random_limbs(random, 3000), b = random_limbs(random, 2000);
-    Limbs product = fast_product(a, b, best_vector_isa());
+    Limbs product = fast_product(a, b, ntt_kernels_here().back());
     EXPECT_NO_THROW(check_ntt_product(a, b, product));
     // One coefficient off by one, as a slip in one residue would leave it.
     for (const size_t limb : {size_t{0}, size_t{1234}, product.size() - 2}) {
@@ -410,16 +391,15 @@ TEST(NttMultiply, WrappedProductsAreTheProductModuloTwoToTheLengthMinusOne)
         };
         for (const auto& [a, b] : operands) {
             const Limbs expected = wrapped(plain_product(a, b), n);
-            for (VectorIsa isa : paths_here()) {
+            for (const NttKernel& kernel : ntt_kernels_here()) {
                 for (int32_t threads : {1, 2}) {
                     ForkJoinPool pool(threads);
-                    NttOptions options;
-                    options.isa = isa;
+                    NttOptions options = kernel.options;
                     options.pool = &pool;
                     Limbs product(n + WRAPPED_SPARE_LIMBS, 5);
                     ntt_multiply_wrapped(a, b, product, options);
                     EXPECT_EQ(product, with_spare_limbs(expected)) << n << " limbs, " << b.size() << " in b, on "
-                                                 << vector_isa_name(isa) << ", " << threads << " threads";
+                                                 << kernel.name << ", " << threads << " threads";
                 }
             }
             Limbs square(n + WRAPPED_SPARE_LIMBS, 5);

@@ -125,6 +125,42 @@ constexpr double after_factor(double x) { return 0.5 + x / 8 * (1 + 0x1p-44); }
 constexpr double after_vector_factor(double x) { return 0.5 + 3 * x / 16 * (1 + 0x1p-44); }
 constexpr double after_any(double x, double y) { return 0.5 + 3 * x * y / 8 * (1 + 0x1p-44); }
 
+// The rules above as the range rules of a transform kernel's traits
+// (transform_kernel.hpp): a bound X in units of p on |v|. Each rule throws,
+// which stops the compilation of the bound that asks it, where the
+// arithmetic would not be exact.
+struct SignedLazyRanges {
+    // The bounds the forward and the inverse passes keep (checked there).
+    static constexpr double FORWARD_BOUND = 2.2, INVERSE_BOUND = 2.05;
+    static constexpr double VALUE_LIMIT = EXACT_LIMIT;
+    static constexpr double CANONICAL_FROM = 1;         // canonical takes |v| < p
+    static constexpr double FACTOR_FROM = HALF;  // factors are made of |s| <= HALF p
+    static constexpr double held(double x)
+    {
+        if (x > VALUE_LIMIT)
+            throw "a lazy residue of 2^53 or more";
+        return x;
+    }
+    static constexpr double after_reduce(double x)
+    {
+        held(x);
+        return HALF;
+    }
+    // Sums and products take any value below 2^53: settling leaves it as it is.
+    static constexpr double after_settle(double x) { return x; }
+    static constexpr double after_difference(double x, double y) { return x + y; }
+    static constexpr double after_factor(double x) { return ::after_factor(held(x)); }
+    static constexpr double after_vector_factor(double x) { return ::after_vector_factor(held(x)); }
+    static constexpr double after_any(double x, double y)
+    {
+        if (x * y > EXACT_LIMIT)
+            throw "a product of 2^103 or more";
+        return ::after_any(x, y);
+    }
+    // multiply_any's products are a b itself.
+    static uint64_t any_product_scale(uint64_t) { return 1; }
+};
+
 // The representative of a residue r in [0, p) nearest 0, within p/2 of it:
 // the form the fast transforms' factors take.
 constexpr int64_t centered(uint64_t r, uint64_t p)

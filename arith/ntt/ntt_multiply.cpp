@@ -94,6 +94,24 @@ size_t ntt_crossover_limbs(VectorIsa isa)
     return SIZE_MAX;
 }
 
+std::vector<NttKernel> ntt_kernels_here()
+{
+    std::vector<NttKernel> kernels;
+    for (VectorIsa isa : {VectorIsa::portable, VectorIsa::avx2, VectorIsa::avx512})
+        if (cpu_runs(isa)) {
+            NttOptions options;
+            options.isa = isa;
+            options.ifma = false;
+            kernels.push_back({options, vector_isa_name(isa)});
+        }
+    if (cpu_runs_avx512_ifma()) {
+        NttOptions options;
+        options.isa = VectorIsa::avx512;
+        kernels.push_back({options, "avx512-ifma"});
+    }
+    return kernels;
+}
+
 namespace {
 
 // The longest length below length (a length transform_length gives).
@@ -198,7 +216,7 @@ void ntt_multiply_planned(std::span<const uint64_t> a, std::span<const uint64_t>
                                                   plan.top_length >= 2 * (count - plan.length) - 1),
                   "a product's plan holds its convolution exactly");
     const ProductTerm term = product_term(a, b);
-    product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, plan.top_length, options.pool);
+    product_kernel(options.isa, options.ifma)(std::span(&term, 1), product, plan.bits, plan.length, plan.top_length, options.pool);
     check_ntt_product(a, b, product);
 }
 
@@ -222,7 +240,7 @@ void ntt_multiply_add(std::span<const uint64_t> a, std::span<const uint64_t> b, 
                   "sum of products of max(n_a + n_b, n_c + n_d) + 1 limbs");
     const NttPlan plan = plan_ntt_sum(a.size(), b.size(), c.size(), d.size());
     const ProductTerm terms[2] = {product_term(a, b), product_term(c, d)};
-    product_kernel(options.isa)(std::span<const ProductTerm>(terms), sum, plan.bits, plan.length, 0, options.pool);
+    product_kernel(options.isa, options.ifma)(std::span<const ProductTerm>(terms), sum, plan.bits, plan.length, 0, options.pool);
     const uint64_t expected = add_mod_word(multiply_mod_word(residue_mod_word(a), residue_mod_word(b)),
                                            multiply_mod_word(residue_mod_word(c), residue_mod_word(d)));
     require_bound(same_mod_word(residue_mod_word(sum), expected), "transform sum of products matches its operands mod 2^64 - 1");
@@ -281,7 +299,7 @@ void ntt_multiply_wrapped(std::span<const uint64_t> a, std::span<const uint64_t>
         std::fill(product.begin(), product.end(), 0);
     else {
         const ProductTerm term = product_term(a, b);
-        product_kernel(options.isa)(std::span(&term, 1), product, plan.bits, plan.length, 0, options.pool);
+        product_kernel(options.isa, options.ifma)(std::span(&term, 1), product, plan.bits, plan.length, 0, options.pool);
     }
     // The sum mod 2^(64 n) - 1: the spare limbs added to the low ones, and a
     // carry out of the top added back at the bottom (it cannot carry out

@@ -8,10 +8,10 @@
 
 namespace {
 
-struct Avx2Traits {
+struct Avx2Traits : SignedLazyRanges {
     using Value = double;
+    using Quotient = double;
     using Vector = __m256d;
-    using QuotientVector = __m256d;
     static constexpr size_t LANES = 4;
 
     struct Arithmetic {
@@ -26,23 +26,29 @@ struct Avx2Traits {
     // would need an alignment that the allocator of a function built for
     // the baseline does not give.
     struct Factor {
-        double s, s_over_p;
+        double s, quotient;  // s centered, and s / p
     };
     struct VectorFactor {
         __m256d s, s_over_p;
     };
 
-    KERNEL_INLINE static Factor factor(int64_t s, const Arithmetic& a) { return {double(s), double(s) / a.p_one}; }
-    KERNEL_INLINE static Factor factor_of(Value s, double s_over_p) { return {s, s_over_p}; }
+    KERNEL_INLINE static Factor factor(uint64_t r, const Arithmetic& a)
+    {
+        const auto s = double(centered(r, static_cast<uint64_t>(a.p_one)));
+        return {s, s / a.p_one};
+    }
+    KERNEL_INLINE static Value vector_factor_value(uint64_t r, const Modulus& m) { return double(centered(r, m.p())); }
     KERNEL_INLINE static VectorFactor vector_factor(Vector s, const Arithmetic& a)
     {
         return {s, _mm256_mul_pd(s, a.inverse)};
     }
-    KERNEL_INLINE static QuotientVector quotients_of(Vector s, const Arithmetic& a) { return _mm256_div_pd(s, a.p); }
-    KERNEL_INLINE static Vector broadcast(Value v) { return _mm256_set1_pd(v); }
+    KERNEL_INLINE static void store_factors(Value* s, Quotient* quotients, Vector v, const Arithmetic& a)
+    {
+        _mm256_storeu_pd(s, v);
+        _mm256_storeu_pd(quotients, _mm256_div_pd(v, a.p));
+    }
     KERNEL_INLINE static Vector load(const Value* p) { return _mm256_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm256_storeu_pd(p, v); }
-    KERNEL_INLINE static void store_quotients(double* p, QuotientVector v) { _mm256_storeu_pd(p, v); }
     // A value below 2^32 in a 64-bit lane, its bits under those of 2^52, is
     // the double 2^52 + value exactly.
     KERNEL_INLINE static void split_words(const uint64_t* words, Vector& high, Vector& low)
@@ -55,12 +61,13 @@ struct Avx2Traits {
             _mm256_castsi256_pd(_mm256_or_si256(_mm256_and_si256(w, _mm256_set1_epi64x(0xffffffff)), exponent)), offset);
     }
     KERNEL_INLINE static Vector add(Vector x, Vector y) { return _mm256_add_pd(x, y); }
-    KERNEL_INLINE static Vector subtract(Vector x, Vector y) { return _mm256_sub_pd(x, y); }
+    KERNEL_INLINE static Vector subtract(Vector x, Vector y, const Arithmetic&) { return _mm256_sub_pd(x, y); }
     KERNEL_INLINE static Vector round(Vector v) { return _mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC); }
     KERNEL_INLINE static Vector reduce(Vector x, const Arithmetic& a)
     {
         return _mm256_fnmadd_pd(round(_mm256_mul_pd(x, a.inverse)), a.p, x);
     }
+    KERNEL_INLINE static Vector settle(Vector x, const Arithmetic&) { return x; }
     KERNEL_INLINE static Vector canonical(Vector x, const Arithmetic& a)
     {
         return _mm256_add_pd(x, _mm256_and_pd(_mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_LT_OQ), a.p));
@@ -74,7 +81,7 @@ struct Avx2Traits {
     }
     KERNEL_INLINE static Vector multiply(Vector x, const Factor& f, const Arithmetic& a)
     {
-        return remainder(x, _mm256_set1_pd(f.s), _mm256_mul_pd(x, _mm256_set1_pd(f.s_over_p)), a);
+        return remainder(x, _mm256_set1_pd(f.s), _mm256_mul_pd(x, _mm256_set1_pd(f.quotient)), a);
     }
     KERNEL_INLINE static Vector multiply(Vector x, const VectorFactor& f, const Arithmetic& a)
     {
@@ -93,7 +100,7 @@ struct Avx2Traits {
         rows[1] = _mm256_permute2f128_pd(high_a, high_b, 0x20);
         rows[3] = _mm256_permute2f128_pd(high_a, high_b, 0x31);
     }
-    KERNEL_INLINE static Value from_residue(int64_t r) { return double(r); }
+    KERNEL_INLINE static Value from_residue(uint64_t r) { return double(r); }
     KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
     KERNEL_INLINE static int64_t to_integer(Value v) { return static_cast<int64_t>(v); }
 };

@@ -12,14 +12,16 @@
 #endif
 
 #if defined(__x86_64__)
+#include "ntt/kernels/avx512_transpose.hpp"
+
 #include <immintrin.h>
 
 namespace {
 
-struct Avx512Traits {
+struct Avx512Traits : SignedLazyRanges {
     using Value = double;
+    using Quotient = double;
     using Vector = __m512d;
-    using QuotientVector = __m512d;
     static constexpr size_t LANES = 8;
 
     struct Arithmetic {
@@ -34,23 +36,29 @@ struct Avx512Traits {
     // would need an alignment that the allocator of a function built for
     // the baseline does not give.
     struct Factor {
-        double s, s_over_p;
+        double s, quotient;  // s centered, and s / p
     };
     struct VectorFactor {
         __m512d s, s_over_p;
     };
 
-    KERNEL_INLINE static Factor factor(int64_t s, const Arithmetic& a) { return {double(s), double(s) / a.p_one}; }
-    KERNEL_INLINE static Factor factor_of(Value s, double s_over_p) { return {s, s_over_p}; }
+    KERNEL_INLINE static Factor factor(uint64_t r, const Arithmetic& a)
+    {
+        const auto s = double(centered(r, static_cast<uint64_t>(a.p_one)));
+        return {s, s / a.p_one};
+    }
+    KERNEL_INLINE static Value vector_factor_value(uint64_t r, const Modulus& m) { return double(centered(r, m.p())); }
     KERNEL_INLINE static VectorFactor vector_factor(Vector s, const Arithmetic& a)
     {
         return {s, _mm512_mul_pd(s, a.inverse)};
     }
-    KERNEL_INLINE static QuotientVector quotients_of(Vector s, const Arithmetic& a) { return _mm512_div_pd(s, a.p); }
-    KERNEL_INLINE static Vector broadcast(Value v) { return _mm512_set1_pd(v); }
+    KERNEL_INLINE static void store_factors(Value* s, Quotient* quotients, Vector v, const Arithmetic& a)
+    {
+        _mm512_storeu_pd(s, v);
+        _mm512_storeu_pd(quotients, _mm512_div_pd(v, a.p));
+    }
     KERNEL_INLINE static Vector load(const Value* p) { return _mm512_loadu_pd(p); }
     KERNEL_INLINE static void store(Value* p, Vector v) { _mm512_storeu_pd(p, v); }
-    KERNEL_INLINE static void store_quotients(double* p, QuotientVector v) { _mm512_storeu_pd(p, v); }
     KERNEL_INLINE static void split_words(const uint64_t* words, Vector& high, Vector& low)
     {
         const __m512i w = _mm512_loadu_si512(words);
@@ -58,7 +66,7 @@ struct Avx512Traits {
         low = _mm512_cvtepu64_pd(_mm512_and_si512(w, _mm512_set1_epi64(0xffffffff)));
     }
     KERNEL_INLINE static Vector add(Vector x, Vector y) { return _mm512_add_pd(x, y); }
-    KERNEL_INLINE static Vector subtract(Vector x, Vector y) { return _mm512_sub_pd(x, y); }
+    KERNEL_INLINE static Vector subtract(Vector x, Vector y, const Arithmetic&) { return _mm512_sub_pd(x, y); }
     KERNEL_INLINE static Vector round(Vector v)
     {
         return _mm512_roundscale_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
@@ -67,6 +75,7 @@ struct Avx512Traits {
     {
         return _mm512_fnmadd_pd(round(_mm512_mul_pd(x, a.inverse)), a.p, x);
     }
+    KERNEL_INLINE static Vector settle(Vector x, const Arithmetic&) { return x; }
     KERNEL_INLINE static Vector canonical(Vector x, const Arithmetic& a)
     {
         return _mm512_mask_add_pd(x, _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_LT_OQ), x, a.p);
@@ -81,7 +90,7 @@ struct Avx512Traits {
     KERNEL_INLINE static Vector multiply(Vector x, const Factor& f, const Arithmetic& a)
     {
         const __m512d s = _mm512_set1_pd(f.s);
-        return remainder(x, s, _mm512_mul_pd(x, _mm512_set1_pd(f.s_over_p)), a);
+        return remainder(x, s, _mm512_mul_pd(x, _mm512_set1_pd(f.quotient)), a);
     }
     KERNEL_INLINE static Vector multiply(Vector x, const VectorFactor& f, const Arithmetic& a)
     {
@@ -91,33 +100,8 @@ struct Avx512Traits {
     {
         return remainder(x, y, _mm512_mul_pd(_mm512_mul_pd(x, y), a.inverse), a);
     }
-    KERNEL_INLINE static void transpose(Vector (&rows)[LANES])
-    {
-        // Pairs of rows interleaved within 128-bit chunks, then the chunks
-        // gathered: even columns from the low halves, odd from the high.
-        Vector low[4], high[4];
-        for (int pair = 0; pair < 4; ++pair) {
-            low[pair] = _mm512_unpacklo_pd(rows[2 * pair], rows[2 * pair + 1]);
-            high[pair] = _mm512_unpackhi_pd(rows[2 * pair], rows[2 * pair + 1]);
-        }
-        const Vector low_even_a = _mm512_shuffle_f64x2(low[0], low[1], _MM_SHUFFLE(2, 0, 2, 0));
-        const Vector low_even_b = _mm512_shuffle_f64x2(low[2], low[3], _MM_SHUFFLE(2, 0, 2, 0));
-        const Vector low_odd_a = _mm512_shuffle_f64x2(low[0], low[1], _MM_SHUFFLE(3, 1, 3, 1));
-        const Vector low_odd_b = _mm512_shuffle_f64x2(low[2], low[3], _MM_SHUFFLE(3, 1, 3, 1));
-        const Vector high_even_a = _mm512_shuffle_f64x2(high[0], high[1], _MM_SHUFFLE(2, 0, 2, 0));
-        const Vector high_even_b = _mm512_shuffle_f64x2(high[2], high[3], _MM_SHUFFLE(2, 0, 2, 0));
-        const Vector high_odd_a = _mm512_shuffle_f64x2(high[0], high[1], _MM_SHUFFLE(3, 1, 3, 1));
-        const Vector high_odd_b = _mm512_shuffle_f64x2(high[2], high[3], _MM_SHUFFLE(3, 1, 3, 1));
-        rows[0] = _mm512_shuffle_f64x2(low_even_a, low_even_b, _MM_SHUFFLE(2, 0, 2, 0));
-        rows[4] = _mm512_shuffle_f64x2(low_even_a, low_even_b, _MM_SHUFFLE(3, 1, 3, 1));
-        rows[2] = _mm512_shuffle_f64x2(low_odd_a, low_odd_b, _MM_SHUFFLE(2, 0, 2, 0));
-        rows[6] = _mm512_shuffle_f64x2(low_odd_a, low_odd_b, _MM_SHUFFLE(3, 1, 3, 1));
-        rows[1] = _mm512_shuffle_f64x2(high_even_a, high_even_b, _MM_SHUFFLE(2, 0, 2, 0));
-        rows[5] = _mm512_shuffle_f64x2(high_even_a, high_even_b, _MM_SHUFFLE(3, 1, 3, 1));
-        rows[3] = _mm512_shuffle_f64x2(high_odd_a, high_odd_b, _MM_SHUFFLE(2, 0, 2, 0));
-        rows[7] = _mm512_shuffle_f64x2(high_odd_a, high_odd_b, _MM_SHUFFLE(3, 1, 3, 1));
-    }
-    KERNEL_INLINE static Value from_residue(int64_t r) { return double(r); }
+    KERNEL_INLINE static void transpose(Vector (&rows)[LANES]) { transpose_rows(rows); }
+    KERNEL_INLINE static Value from_residue(uint64_t r) { return double(r); }
     KERNEL_INLINE static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
     KERNEL_INLINE static int64_t to_integer(Value v) { return static_cast<int64_t>(v); }
 };

@@ -42,7 +42,11 @@ void multiply_avx2(std::span<const ProductTerm> terms, std::span<uint64_t> produ
 // Run only where the CPU has AVX-512 F, DQ, VL and BW.
 void multiply_avx512(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
                      size_t top_length, ForkJoinPool* pool);
+// Run only where the CPU has those and AVX-512 IFMA.
+void multiply_avx512_ifma(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits, size_t length,
+                          size_t top_length, ForkJoinPool* pool);
 #endif
 
-// The kernel of isa (the portable one where this CPU cannot run isa).
-ProductKernel product_kernel(VectorIsa isa);
+// The kernel of isa (the portable one where this CPU cannot run isa); on
+// AVX-512, the IFMA kernel where ifma asks for it and the CPU has it.
+ProductKernel product_kernel(VectorIsa isa, bool ifma);

@@ -13,10 +13,10 @@
 
 namespace {
 
-struct PortableTraits {
+struct PortableTraits : SignedLazyRanges {
     using Value = int64_t;
+    using Quotient = double;
     using Vector = int64_t;
-    using QuotientVector = double;
     static constexpr size_t LANES = 1;
 
     struct Arithmetic {
@@ -25,8 +25,8 @@ struct PortableTraits {
         double p_double, inverse;
     };
     struct Factor {
-        int64_t s;
-        double s_over_p;
+        int64_t s;        // centered
+        double quotient;  // s / p
     };
     using VectorFactor = Factor;
 
@@ -46,33 +46,40 @@ struct PortableTraits {
         return static_cast<int64_t>(r);
     }
 
-    static Factor factor(int64_t s, const Arithmetic& a) { return {s, double(s) / a.p_double}; }
-    static Factor factor_of(Value s, double s_over_p) { return {s, s_over_p}; }
+    static Factor factor(uint64_t r, const Arithmetic& a)
+    {
+        const int64_t s = centered(r, static_cast<uint64_t>(a.p));
+        return {s, double(s) / a.p_double};
+    }
+    static Value vector_factor_value(uint64_t r, const Modulus& m) { return centered(r, m.p()); }
     static VectorFactor vector_factor(Vector s, const Arithmetic& a) { return {s, double(s) * a.inverse}; }
-    static QuotientVector quotients_of(Vector s, const Arithmetic& a) { return double(s) / a.p_double; }
-    static Vector broadcast(Value v) { return v; }
+    static void store_factors(Value* s, Quotient* quotients, Vector v, const Arithmetic& a)
+    {
+        *s = v;
+        *quotients = double(v) / a.p_double;
+    }
     static Vector load(const Value* p) { return *p; }
     static void store(Value* p, Vector v) { *p = v; }
-    static void store_quotients(double* p, QuotientVector v) { *p = v; }
     static void split_words(const uint64_t* words, Vector& high, Vector& low)
     {
         high = static_cast<int64_t>(*words >> 32);
         low = static_cast<int64_t>(*words & 0xffffffff);
     }
     static Vector add(Vector x, Vector y) { return x + y; }
-    static Vector subtract(Vector x, Vector y) { return x - y; }
+    static Vector subtract(Vector x, Vector y, const Arithmetic&) { return x - y; }
     static Vector reduce(Vector x, const Arithmetic& a) { return x - round(double(x) * a.inverse) * a.p; }
+    static Vector settle(Vector x, const Arithmetic&) { return x; }
     static Vector canonical(Vector x, const Arithmetic& a) { return x < 0 ? x + a.p : x; }
     static Vector multiply(Vector x, const Factor& f, const Arithmetic& a)
     {
-        return remainder(x, f.s, double(x) * f.s_over_p, a);
+        return remainder(x, f.s, double(x) * f.quotient, a);
     }
     static Vector multiply_any(Vector x, Vector y, const Arithmetic& a)
     {
         return remainder(x, y, double(x) * double(y) * a.inverse, a);
     }
     static void transpose(Vector (&)[LANES]) {}
-    static Value from_residue(int64_t r) { return r; }
+    static Value from_residue(uint64_t r) { return static_cast<int64_t>(r); }
     static uint64_t to_residue(Value v) { return static_cast<uint64_t>(v); }
     static int64_t to_integer(Value v) { return v; }
 };

@@ -35,16 +35,20 @@
 //   y_1 = ((x_0 - x_2) + d (x_1 - x_2)) w^j,   (x_0 + d x_1 + d^2 x_2, as 1 + d + d^2 = 0)
 //   y_2 = ((x_0 - x_1) + d (x_2 - x_1)) w^(2j).
 //
-// Ranges. Every value is a lazy residue (modular.hpp): an integer congruent
-// to the residue, of magnitude within a bound X p, reduced only where a pass
-// would let a bound pass what the arithmetic takes. The forward levels
-// multiply first, (a, b) -> (a + s b, a - s b), so a pass's outputs exceed
-// its unmultiplied input by the products' bounds alone; reducing that one
-// input (a0 of the four of a two-level pass) keeps every value within
-// FORWARD_BOUND. The inverse levels add first, (u, v) -> (u + v, (u - v) s),
-// and the sums would double at each level; reducing the first level's sums
-// keeps every value within INVERSE_BOUND. The bounds are checked below, at
-// compile time, against the rules of modular.hpp, for every pass.
+// Ranges. Every value is a lazy residue: an integer congruent to the
+// residue within a bound X p (|v| <= X p for the signed residues of
+// modular.hpp, v in [0, X p) for the unsigned ones of the IFMA kernel),
+// reduced only where a pass would let a bound pass what the arithmetic
+// takes. The forward levels multiply first, (a, b) -> (a + s b, a - s b), so
+// a pass's outputs exceed its unmultiplied input by the products' bounds
+// alone; reducing that one input (a0 of the four of a two-level pass) keeps
+// every value within FORWARD_BOUND. The inverse levels add first,
+// (u, v) -> (u + v, (u - v) s), and the sums would double at each level;
+// reducing the first level's sums keeps every value within INVERSE_BOUND.
+// An arithmetic whose products take a narrower range than its sums reach
+// (IFMA's 52-bit operands) also settles the values a pass goes on with;
+// for the others settling is nothing. The bounds are checked below, at
+// compile time, by the traits' range rules, for every pass.
 //
 // Threads. The cached blocks of a transform are independent; the halves of
 // a large block go to two threads where the pool has one free.
@@ -56,32 +60,41 @@
 // before the CPU check.
 //
 // A traits type T has, all static and KERNEL_TARGET:
-//   Value                      what one lazy residue is held as in the arrays
+//   Value, Quotient            what a lazy residue, and a factor's quotient,
+//                              are held as in the arrays
 //   Vector, LANES              LANES values in one register (LANES may be 1)
-//   QuotientVector             LANES doubles: estimates of s / p
 //   Arithmetic                 built from a Modulus: the prime's constants
-//   load(const Value*), store(Value*, Vector), broadcast(Value)
+//   load(const Value*), store(Value*, Vector)
 //   split_words(const uint64_t*, high, low)
 //                              LANES words' high and low 32 bits as values
-//   load_quotients(const double*), store_quotients(double*, QuotientVector)
-//   add(a, b), subtract(a, b)  a + b, a - b, exactly
-//   reduce(a, A)               a lazy residue within HALF
-//   canonical(a, A)            for a within p: the residue in [0, p)
-//   Factor, factor(s, A)       a fixed factor s (|s| <= HALF p, an int64_t)
-//                              with s / p rounded once
-//   factor_of(s, s_over_p)     the same from a Value and its quotient
-//   quotients_of(s, A)         s / p rounded once, in each lane
-//   VectorFactor, vector_factor(s, A)
-//                              a factor in each lane (|s| <= HALF p), with
-//                              s fl(1/p), rounded twice
+//   add(a, b), subtract(a, b, A)
+//                              a + b, and a value congruent to a - b
+//   reduce(a, A), settle(a, A) a lazy residue within after_reduce, and
+//                              after_settle, of a's bound
+//   canonical(a, A)            for a within CANONICAL_FROM: the residue in [0, p)
+//   Factor {s, quotient}, factor(r, A)
+//                              a fixed factor, from its residue r in [0, p)
+//   store_factors(s, quotients, v, A)
+//                              the factors of the lanes of v (within
+//                              FACTOR_FROM) as values and quotients
+//   VectorFactor, vector_factor(v, A), vector_factor_value(r, Modulus)
+//                              a factor in each lane, from v within
+//                              FACTOR_FROM in the form vector_factor_value
+//                              gives a residue r: multiplying keeps the form
 //   multiply(a, f, A)          a s, within after_factor or
 //                              after_vector_factor of a's bound
-//   multiply_any(a, b, A)      a b, within after_any of the two bounds
+//   multiply_any(a, b, A)      a b times the inverse of
+//                              any_product_scale(p), within after_any of
+//                              the two bounds
 //   transpose(Vector (&rows)[LANES])
 //                              the LANES x LANES matrix of the rows, transposed
-//   from_residue(int64_t), to_residue(Value), to_integer(Value)
+//   from_residue(uint64_t), to_residue(Value), to_integer(Value)
 //                              between an integer and a Value (to_residue of
 //                              a canonical value)
+// and the range rules (SignedLazyRanges in modular.hpp for the signed
+// residues): FORWARD_BOUND, INVERSE_BOUND, VALUE_LIMIT, CANONICAL_FROM,
+// FACTOR_FROM, held, after_reduce, after_settle, after_difference,
+// after_factor, after_vector_factor, after_any.
 #pragma once
 
 #ifndef KERNEL_TARGET
@@ -146,7 +159,7 @@ template <class T>
 struct TransformKernel {
     using Value = typename T::Value;
     using Vector = typename T::Vector;
-    using QuotientVector = typename T::QuotientVector;
+    using Quotient = typename T::Quotient;
     using Arithmetic = typename T::Arithmetic;
     using Factor = typename T::Factor;
     using VectorFactor = typename T::VectorFactor;
@@ -156,74 +169,103 @@ struct TransformKernel {
     static_assert(CACHED_BLOCK >= LEAF_GROUP && MIN_KERNEL_LENGTH >= LEAF_GROUP,
                   "a cached block, and the smallest transform, hold whole leaf groups");
 
-    // ---- the ranges, in units of p (modular.hpp's rules)
+    // ---- the ranges, in units of p, by the traits' rules
 
-    // Loaded coefficients are residues in [0, p); the radix-3 split of a
-    // 3M-length takes them so.
-    static constexpr double LOADED = 1;
-    // A forward two-level pass with a0 reduced: t2, t3 = x2 s, x3 s; the
-    // outputs a0 + t2 +- u1 and a0 - t2 +- u3, u = (a1 +- t3) s'.
+    static constexpr double max_of(double a, double b) { return a > b ? a : b; }
+    static constexpr double sum(double x, double y) { return T::held(x + y); }
+    // The larger of a + b and a - b.
+    static constexpr double sum_or_difference(double a, double b) { return max_of(sum(a, b), T::after_difference(a, b)); }
+
+    // Loaded coefficients are residues in [0, p) with, for a limb made of
+    // its halves, less than 2^32 added; the radix-3 split of a 3M-length
+    // takes them so.
+    static constexpr double LOADED = 1 + 0x1p-17;
+    // A forward two-level pass: a0 reduced, a1 settled, t2, t3 = x2 s,
+    // x3 s; b0, b2 = a0 +- t2, settled; the outputs b0 +- u1 and b2 +- u3,
+    // u = (a1 +- t3) s'.
     static constexpr double forward_pair(double b)
     {
-        return HALF + after_factor(b) + after_factor(b + after_factor(b));
+        const double t = T::after_factor(b);
+        const double half = T::after_settle(sum_or_difference(T::after_reduce(b), t));
+        const double u = T::after_factor(sum_or_difference(T::after_settle(b), t));
+        return sum_or_difference(half, u);
     }
-    static constexpr double forward_single(double b) { return HALF + after_factor(b); }
-    static constexpr double forward_leaf_level(double b) { return HALF + after_vector_factor(b); }
-    // y0 reduced; y1 = (x0 - x2 + (x1 - x2) d) w^j, and y2 the same.
+    static constexpr double forward_single(double b)
+    {
+        return sum_or_difference(T::after_reduce(b), T::after_factor(b));
+    }
+    static constexpr double forward_leaf_level(double b)
+    {
+        return sum_or_difference(T::after_reduce(b), T::after_vector_factor(b));
+    }
+    // y0 reduced; y1 = (x0 - x2 + (x1 - x2) d), settled twice, times w^j,
+    // and y2 the same.
     static constexpr double forward_thirds_bound()
     {
-        return after_vector_factor(2 * LOADED + after_factor(2 * LOADED));
+        const double difference = T::after_difference(LOADED, LOADED);
+        const double y = T::after_settle(T::after_settle(sum(difference, T::after_factor(difference))));
+        return max_of(T::after_reduce(3 * LOADED), T::after_vector_factor(y));
     }
-    static constexpr double FORWARD_BOUND = 2.2;
+    static constexpr double FORWARD_BOUND = T::FORWARD_BOUND;
     static_assert(forward_pair(FORWARD_BOUND) <= FORWARD_BOUND && forward_single(FORWARD_BOUND) <= FORWARD_BOUND &&
                       forward_leaf_level(FORWARD_BOUND) <= FORWARD_BOUND && forward_thirds_bound() <= FORWARD_BOUND &&
                       LOADED <= FORWARD_BOUND,
                   "every forward pass keeps its values within FORWARD_BOUND");
-    static_assert(FORWARD_BOUND + after_factor(FORWARD_BOUND) <= EXACT_LIMIT && 2 * LOADED + 1 <= EXACT_LIMIT,
-                  "every forward value below 2^53");
 
-    // The pointwise product of two transforms, then times 1 / length.
-    static constexpr double POINTWISE = after_factor(after_any(FORWARD_BOUND, FORWARD_BOUND));
-    static_assert(FORWARD_BOUND * FORWARD_BOUND <= EXACT_LIMIT, "the pointwise product exact");
-    // The pointwise sum of two such products, then times 1 / length.
-    static constexpr double POINTWISE_SUM = after_factor(2 * after_any(FORWARD_BOUND, FORWARD_BOUND));
-    static_assert(2 * after_any(FORWARD_BOUND, FORWARD_BOUND) <= EXACT_LIMIT, "the pointwise sum below 2^53");
+    // The pointwise product of two transforms, their values settled, then
+    // times 1 / length; the sum of two such products the same.
+    static constexpr double POINTWISE_PRODUCT =
+        T::after_any(T::after_settle(FORWARD_BOUND), T::after_settle(FORWARD_BOUND));
+    static constexpr double POINTWISE = T::after_factor(POINTWISE_PRODUCT);
+    static constexpr double POINTWISE_SUM = T::after_factor(sum(POINTWISE_PRODUCT, POINTWISE_PRODUCT));
 
     // An inverse two-level pass with the first level's sums reduced: b1 =
-    // (u0 - v0) s1, b3 the same, the outputs b0 + b2, (b0 - b2) s,
-    // b1 + b3 and (b1 - b3) s.
-    static constexpr double max_of(double a, double b) { return a > b ? a : b; }
+    // (u0 - v0) s1, b3 the same, the outputs b0 + b2 and b1 + b3,
+    // settled, and (b0 - b2) s and (b1 - b3) s.
     static constexpr double inverse_pair(double b)
     {
-        const double odd = after_factor(2 * b);
-        return max_of(max_of(2 * HALF, after_factor(2 * HALF)), max_of(2 * odd, after_factor(2 * odd)));
+        const double even = T::after_reduce(sum(b, b));
+        const double odd = T::after_factor(T::after_difference(b, b));
+        return max_of(max_of(T::after_settle(sum(even, even)), T::after_factor(T::after_difference(even, even))),
+                      max_of(T::after_settle(sum(odd, odd)), T::after_factor(T::after_difference(odd, odd))));
     }
-    static constexpr double inverse_single(double b) { return max_of(HALF, after_factor(2 * b)); }
-    static constexpr double inverse_leaf_level(double b) { return max_of(HALF, after_vector_factor(2 * b)); }
-    static constexpr double INVERSE_BOUND = 2.05;
+    static constexpr double inverse_single(double b)
+    {
+        return max_of(T::after_reduce(sum(b, b)), T::after_factor(T::after_difference(b, b)));
+    }
+    static constexpr double inverse_leaf_level(double b)
+    {
+        return max_of(T::after_reduce(sum(b, b)), T::after_vector_factor(T::after_difference(b, b)));
+    }
+    static constexpr double INVERSE_BOUND = T::INVERSE_BOUND;
     static_assert(inverse_pair(INVERSE_BOUND) <= INVERSE_BOUND && inverse_single(INVERSE_BOUND) <= INVERSE_BOUND &&
                       inverse_leaf_level(INVERSE_BOUND) <= INVERSE_BOUND && POINTWISE <= INVERSE_BOUND &&
                       POINTWISE_SUM <= INVERSE_BOUND,
                   "every inverse pass keeps its values within INVERSE_BOUND");
-    // The largest inverse value is an unreduced sum of two, at most 2 INVERSE_BOUND.
-    static_assert(2 * INVERSE_BOUND <= EXACT_LIMIT && 2 * after_factor(2 * INVERSE_BOUND) <= EXACT_LIMIT,
-                  "every inverse value below 2^53");
     // The inverse radix-3 join: z0 reduced, z1, z2 = x1 w^-j, x2 w^-2j, the
-    // outputs z0 + z1 + z2 and z0 - z2 + (z1 - z2) d^-1, z0 - z1 + ...
-    static constexpr double INVERSE_THIRD = after_vector_factor(INVERSE_BOUND);
-    static constexpr double INVERSE_OUT =
-        max_of(INVERSE_BOUND, max_of(HALF + 2 * INVERSE_THIRD, HALF + INVERSE_THIRD + after_factor(2 * INVERSE_THIRD)));
+    // outputs z0 + z1 + z2 and z0 - z2 + (z1 - z2) d^-1, z0 - z1 + ...,
+    // each settled twice.
+    static constexpr double INVERSE_THIRD = T::after_vector_factor(INVERSE_BOUND);
+    static constexpr double inverse_thirds_bound()
+    {
+        const double z0 = T::after_reduce(INVERSE_BOUND);
+        const double first = sum(sum(z0, INVERSE_THIRD), INVERSE_THIRD);
+        const double others = sum(T::after_difference(z0, INVERSE_THIRD),
+                                  T::after_factor(T::after_difference(INVERSE_THIRD, INVERSE_THIRD)));
+        return T::after_settle(T::after_settle(max_of(first, others)));
+    }
+    static constexpr double INVERSE_OUT = max_of(INVERSE_BOUND, inverse_thirds_bound());
     static_assert(INVERSE_OUT <= 2.3, "the inverse's results within 2.3 p");
 
     // What one prime's transforms share, whatever their length: the small
-    // tables t_k = w_C^brev(k), k < C/2, and their inverses, centered, with
-    // t_k / p rounded once, for the levels of blocks of LANES or more, and
-    // the same ordered for the leaf levels: leaf[level][q K0 + b] =
-    // t_(b c' + q) with c' = 2^level sub-blocks in each block of LANES,
-    // b < K0 = C / LANES.
+    // tables t_k = w_C^brev(k), k < C/2, and their inverses, as factors
+    // (their values and quotients), for the levels of blocks of LANES or
+    // more, and the same in the vector factors' form ordered for the leaf
+    // levels: leaf[level][q K0 + b] = t_(b c' + q) with c' = 2^level
+    // sub-blocks in each block of LANES, b < K0 = C / LANES.
     struct PrimeTables {
         std::vector<Value> small, small_inverse;
-        std::vector<double> small_quotients, small_inverse_quotients;
+        std::vector<Quotient> small_quotients, small_inverse_quotients;
         std::array<std::vector<Value>, 3> leaf, leaf_inverse;
     };
 
@@ -238,15 +280,18 @@ struct TransformKernel {
         tables.small_inverse.resize(half);
         tables.small_quotients.resize(half);
         tables.small_inverse_quotients.resize(half);
+        const Arithmetic arithmetic(m);
+        std::vector<uint64_t> residues(half), inverse_residues(half);
         for (size_t k = 0; k < half; ++k) {
             // t_k = w_C^e, e = brev(k); t_k^-1 = w_C^(C - e) = -w_C^(C/2 - e).
             const size_t e = bit_reverse(k, CACHED_BLOCK_BITS - 1);
-            const int64_t t = centered(powers[e], m.p());
-            const int64_t t_inverse = centered(e == 0 ? 1 : m.p() - powers[half - e], m.p());
-            tables.small[k] = T::from_residue(t);
-            tables.small_inverse[k] = T::from_residue(t_inverse);
-            tables.small_quotients[k] = double(t) / double(m.p());
-            tables.small_inverse_quotients[k] = double(t_inverse) / double(m.p());
+            residues[k] = powers[e];
+            inverse_residues[k] = e == 0 ? 1 : m.p() - powers[half - e];
+            const Factor t = T::factor(residues[k], arithmetic), t_inverse = T::factor(inverse_residues[k], arithmetic);
+            tables.small[k] = t.s;
+            tables.small_inverse[k] = t_inverse.s;
+            tables.small_quotients[k] = t.quotient;
+            tables.small_inverse_quotients[k] = t_inverse.quotient;
         }
         const size_t blocks = CACHED_BLOCK / LANES;
         for (int level = 0; level < LEAF_LEVELS; ++level) {
@@ -255,8 +300,9 @@ struct TransformKernel {
             tables.leaf_inverse[level].resize(subs * blocks);
             for (size_t b = 0; b < blocks; ++b)
                 for (size_t q = 0; q < subs; ++q) {
-                    tables.leaf[level][q * blocks + b] = tables.small[b * subs + q];
-                    tables.leaf_inverse[level][q * blocks + b] = tables.small_inverse[b * subs + q];
+                    tables.leaf[level][q * blocks + b] = T::vector_factor_value(residues[b * subs + q], m);
+                    tables.leaf_inverse[level][q * blocks + b] =
+                        T::vector_factor_value(inverse_residues[b * subs + q], m);
                 }
         }
     }
@@ -273,7 +319,7 @@ struct TransformKernel {
     struct Plan {
         size_t length;
         const PrimeTables* prime;
-        std::vector<int64_t> top, top_inverse;  // s and s^-1 of the levels above the cached blocks, centered
+        std::vector<uint64_t> top, top_inverse;  // s and s^-1 of the levels above the cached blocks
         uint64_t root;                          // w_M
         uint64_t root_inverse;
     };
@@ -293,8 +339,8 @@ struct TransformKernel {
             plan.top_inverse.resize(blocks);
             for (size_t i = 0; i < blocks; ++i) {
                 const size_t e = bit_reverse(i, bits);
-                plan.top[i] = centered(powers[e], m.p());
-                plan.top_inverse[i] = centered(e == 0 ? 1 : m.p() - powers[blocks - e], m.p());
+                plan.top[i] = powers[e];
+                plan.top_inverse[i] = e == 0 ? 1 : m.p() - powers[blocks - e];
             }
         }
         return plan;
@@ -315,7 +361,7 @@ struct TransformKernel {
             const Vector a = T::reduce(T::load(x + j), arithmetic);
             const Vector t = T::multiply(T::load(x + j + len), s, arithmetic);
             T::store(x + j, T::add(a, t));
-            T::store(x + j + len, T::subtract(a, t));
+            T::store(x + j + len, T::subtract(a, t, arithmetic));
         }
     }
 
@@ -328,7 +374,7 @@ struct TransformKernel {
             const Vector u = T::load(x + j);
             const Vector v = T::load(x + j + len);
             T::store(x + j, T::reduce(T::add(u, v), arithmetic));
-            T::store(x + j + len, T::multiply(T::subtract(u, v), s_inverse, arithmetic));
+            T::store(x + j + len, T::multiply(T::subtract(u, v, arithmetic), s_inverse, arithmetic));
         }
     }
 
@@ -342,16 +388,17 @@ struct TransformKernel {
         const Arithmetic arithmetic = constants;
         const size_t end = std::min(len, pairs);
         for (size_t j = 0; j < end; j += LANES) {
-            const Vector a0 = T::reduce(T::load(x + j), arithmetic), a1 = T::load(x + j + len);
+            const Vector a0 = T::reduce(T::load(x + j), arithmetic);
+            const Vector a1 = T::settle(T::load(x + j + len), arithmetic);
             const Vector t2 = T::multiply(T::load(x + j + 2 * len), s, arithmetic);
             const Vector t3 = T::multiply(T::load(x + j + 3 * len), s, arithmetic);
-            const Vector b0 = T::add(a0, t2), b2 = T::subtract(a0, t2);
+            const Vector b0 = T::settle(T::add(a0, t2), arithmetic), b2 = T::settle(T::subtract(a0, t2, arithmetic), arithmetic);
             const Vector u1 = T::multiply(T::add(a1, t3), s_first, arithmetic);
-            const Vector u3 = T::multiply(T::subtract(a1, t3), s_second, arithmetic);
+            const Vector u3 = T::multiply(T::subtract(a1, t3, arithmetic), s_second, arithmetic);
             T::store(x + j, T::add(b0, u1));
-            T::store(x + j + len, T::subtract(b0, u1));
+            T::store(x + j + len, T::subtract(b0, u1, arithmetic));
             T::store(x + j + 2 * len, T::add(b2, u3));
-            T::store(x + j + 3 * len, T::subtract(b2, u3));
+            T::store(x + j + 3 * len, T::subtract(b2, u3, arithmetic));
         }
     }
 
@@ -365,13 +412,13 @@ struct TransformKernel {
             const Vector u0 = T::load(x + j), v0 = T::load(x + j + len);
             const Vector u1 = T::load(x + j + 2 * len), v1 = T::load(x + j + 3 * len);
             const Vector b0 = T::reduce(T::add(u0, v0), arithmetic);
-            const Vector b1 = T::multiply(T::subtract(u0, v0), s_first_inverse, arithmetic);
+            const Vector b1 = T::multiply(T::subtract(u0, v0, arithmetic), s_first_inverse, arithmetic);
             const Vector b2 = T::reduce(T::add(u1, v1), arithmetic);
-            const Vector b3 = T::multiply(T::subtract(u1, v1), s_second_inverse, arithmetic);
-            T::store(x + j, T::add(b0, b2));
-            T::store(x + j + 2 * len, T::multiply(T::subtract(b0, b2), s_inverse, arithmetic));
-            T::store(x + j + len, T::add(b1, b3));
-            T::store(x + j + 3 * len, T::multiply(T::subtract(b1, b3), s_inverse, arithmetic));
+            const Vector b3 = T::multiply(T::subtract(u1, v1, arithmetic), s_second_inverse, arithmetic);
+            T::store(x + j, T::settle(T::add(b0, b2), arithmetic));
+            T::store(x + j + 2 * len, T::multiply(T::subtract(b0, b2, arithmetic), s_inverse, arithmetic));
+            T::store(x + j + len, T::settle(T::add(b1, b3), arithmetic));
+            T::store(x + j + 3 * len, T::multiply(T::subtract(b1, b3, arithmetic), s_inverse, arithmetic));
         }
     }
 
@@ -380,6 +427,8 @@ struct TransformKernel {
     // For the leaf level with subs sub-blocks a block (sub-blocks of
     // LANES / subs values), the twiddles of blocks first .. first + LANES -
     // 1, times r (none where r is null: the block whose u is 1).
+    static_assert(T::after_reduce(T::after_factor(T::FACTOR_FROM)) <= T::FACTOR_FROM,
+                  "a vector factor times a factor, reduced, is a vector factor");
     KERNEL_INLINE static VectorFactor leaf_twiddles(const std::vector<Value>& table, size_t q, size_t first,
                                                     const Factor* r, const Arithmetic& arithmetic)
     {
@@ -404,11 +453,11 @@ struct TransformKernel {
                 if constexpr (Inverse) {
                     const Vector u = rows[j], v = rows[j + len];
                     rows[j] = T::reduce(T::add(u, v), arithmetic);
-                    rows[j + len] = T::multiply(T::subtract(u, v), s, arithmetic);
+                    rows[j + len] = T::multiply(T::subtract(u, v, arithmetic), s, arithmetic);
                 } else {
                     const Vector a = T::reduce(rows[j], arithmetic);
                     const Vector t = T::multiply(rows[j + len], s, arithmetic);
-                    rows[j + len] = T::subtract(a, t);
+                    rows[j + len] = T::subtract(a, t, arithmetic);
                     rows[j] = T::add(a, t);
                 }
             }
@@ -454,28 +503,26 @@ struct TransformKernel {
         return r;
     }
 
-    // The s of a cached block's level c and their quotients: s_k = t_k r_c
-    // for k < count, centered, in the buffers (the small tables themselves
-    // where u = 1, a cached block that is the whole transform). The
-    // buffers and the tables hold whole registers past count.
+    // The s of a cached block's level c as factors: s_k = t_k r_c for
+    // k < count in the buffers (the small tables themselves where u = 1, a
+    // cached block that is the whole transform). The buffers and the
+    // tables hold whole registers past count.
     struct LevelTwiddles {
         const Value* s;
-        const double* s_over_p;
-        KERNEL_INLINE Factor factor(size_t k) const { return T::factor_of(s[k], s_over_p[k]); }
+        const Quotient* quotients;
+        KERNEL_INLINE Factor factor(size_t k) const { return {s[k], quotients[k]}; }
     };
     KERNEL_TARGET static LevelTwiddles level_twiddles(const std::vector<Value>& table,
-                                                      const std::vector<double>& quotients, size_t count,
-                                                      uint64_t u, uint64_t r_c, Value* buffer, double* quotient_buffer,
-                                                      const Modulus& m, const Arithmetic& arithmetic)
+                                                      const std::vector<Quotient>& quotients, size_t count,
+                                                      uint64_t u, uint64_t r_c, Value* buffer, Quotient* quotient_buffer,
+                                                      const Arithmetic& arithmetic)
     {
         if (u == 1)
             return {table.data(), quotients.data()};
-        const Factor r = T::factor(centered(r_c, m.p()), arithmetic);
-        for (size_t k = 0; k < count; k += LANES) {
-            const Vector s = T::reduce(T::multiply(T::load(table.data() + k), r, arithmetic), arithmetic);
-            T::store(buffer + k, s);
-            T::store_quotients(quotient_buffer + k, T::quotients_of(s, arithmetic));
-        }
+        const Factor r = T::factor(r_c, arithmetic);
+        for (size_t k = 0; k < count; k += LANES)
+            T::store_factors(buffer + k, quotient_buffer + k,
+                             T::reduce(T::multiply(T::load(table.data() + k), r, arithmetic), arithmetic), arithmetic);
         return {buffer, quotient_buffer};
     }
 
@@ -491,14 +538,12 @@ struct TransformKernel {
     // leaf levels' r, by their sub-block count a block of LANES.
     template <bool Inverse>
     KERNEL_TARGET static void leaf_levels(Value* x, size_t size, uint64_t u, const std::array<uint64_t, 64>& r,
-                                          int levels, const PrimeTables& tables, const Modulus& m,
-                                          const Arithmetic& arithmetic)
+                                          int levels, const PrimeTables& tables, const Arithmetic& arithmetic)
     {
         Factor leaf_factors[3];
         const Factor* leaf_r[3] = {nullptr, nullptr, nullptr};
         for (int leaf_level = 0; leaf_level < LEAF_LEVELS && u != 1; ++leaf_level) {
-            leaf_factors[leaf_level] =
-                T::factor(centered(r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)], m.p()), arithmetic);
+            leaf_factors[leaf_level] = T::factor(r[static_cast<size_t>(levels - LEAF_LEVELS + leaf_level)], arithmetic);
             leaf_r[leaf_level] = &leaf_factors[leaf_level];
         }
         Vector rows[LANES];
@@ -524,16 +569,16 @@ struct TransformKernel {
         const std::array<uint64_t, 64> r = level_factors(m, u, size);
         const int levels = log2_of(size);
         alignas(64) Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
-        alignas(64) double first_quotients[MOST_VECTOR_LEVEL_BLOCKS], second_quotients[MOST_VECTOR_LEVEL_BLOCKS];
+        alignas(64) Quotient first_quotients[MOST_VECTOR_LEVEL_BLOCKS], second_quotients[MOST_VECTOR_LEVEL_BLOCKS];
         // Levels of blocks of 2 LANES values or more, two at a time.
         const int vector_levels = levels - LEAF_LEVELS;
         int level = 0;
         for (; level + 1 < vector_levels; level += 2) {
             const size_t count = size_t{1} << level, len = size / (4 * count);
             const LevelTwiddles s = level_twiddles(tables.small, tables.small_quotients, count, u, r[level], first,
-                                                   first_quotients, m, arithmetic);
+                                                   first_quotients, arithmetic);
             const LevelTwiddles halves = level_twiddles(tables.small, tables.small_quotients, 2 * count, u,
-                                                        r[level + 1], second, second_quotients, m, arithmetic);
+                                                        r[level + 1], second, second_quotients, arithmetic);
             for (size_t k = 0; k < count; ++k)
                 forward_block_pair(x + 4 * len * k, len, s.factor(k), halves.factor(2 * k), halves.factor(2 * k + 1),
                                    arithmetic);
@@ -541,12 +586,12 @@ struct TransformKernel {
         if (level < vector_levels) {
             const size_t count = size_t{1} << level, len = size / (2 * count);
             const LevelTwiddles s = level_twiddles(tables.small, tables.small_quotients, count, u, r[level], first,
-                                                   first_quotients, m, arithmetic);
+                                                   first_quotients, arithmetic);
             for (size_t k = 0; k < count; ++k)
                 forward_block(x + 2 * len * k, len, s.factor(k), arithmetic);
         }
         if constexpr (LEAF_LEVELS > 0)
-            leaf_levels<false>(x, size, u, r, levels, tables, m, arithmetic);
+            leaf_levels<false>(x, size, u, r, levels, tables, arithmetic);
     }
 
     KERNEL_TARGET static void inverse_cached(Value* x, size_t size, uint64_t u_inverse, const PrimeTables& tables,
@@ -556,9 +601,9 @@ struct TransformKernel {
         const std::array<uint64_t, 64> r = level_factors(m, u_inverse, size);
         const int levels = log2_of(size);
         if constexpr (LEAF_LEVELS > 0)
-            leaf_levels<true>(x, size, u_inverse, r, levels, tables, m, arithmetic);
+            leaf_levels<true>(x, size, u_inverse, r, levels, tables, arithmetic);
         alignas(64) Value first[MOST_VECTOR_LEVEL_BLOCKS], second[MOST_VECTOR_LEVEL_BLOCKS];
-        alignas(64) double first_quotients[MOST_VECTOR_LEVEL_BLOCKS], second_quotients[MOST_VECTOR_LEVEL_BLOCKS];
+        alignas(64) Quotient first_quotients[MOST_VECTOR_LEVEL_BLOCKS], second_quotients[MOST_VECTOR_LEVEL_BLOCKS];
         // The forward's pairs undone in reverse: a single level first where
         // the forward ended with one.
         const int vector_levels = levels - LEAF_LEVELS;
@@ -567,17 +612,17 @@ struct TransformKernel {
             --level;
             const size_t count = size_t{1} << level, len = size / (2 * count);
             const LevelTwiddles s = level_twiddles(tables.small_inverse, tables.small_inverse_quotients, count,
-                                                   u_inverse, r[level], first, first_quotients, m, arithmetic);
+                                                   u_inverse, r[level], first, first_quotients, arithmetic);
             for (size_t k = 0; k < count; ++k)
                 inverse_block(x + 2 * len * k, len, s.factor(k), arithmetic);
         }
         for (level -= 2; level >= 0; level -= 2) {
             const size_t count = size_t{1} << level, len = size / (4 * count);
             const LevelTwiddles s = level_twiddles(tables.small_inverse, tables.small_inverse_quotients, count,
-                                                   u_inverse, r[level], first, first_quotients, m, arithmetic);
+                                                   u_inverse, r[level], first, first_quotients, arithmetic);
             const LevelTwiddles halves =
                 level_twiddles(tables.small_inverse, tables.small_inverse_quotients, 2 * count, u_inverse,
-                               r[level + 1], second, second_quotients, m, arithmetic);
+                               r[level + 1], second, second_quotients, arithmetic);
             for (size_t k = 0; k < count; ++k)
                 inverse_block_pair(x + 4 * len * k, len, s.factor(k), halves.factor(2 * k), halves.factor(2 * k + 1),
                                    arithmetic);
@@ -681,8 +726,8 @@ struct TransformKernel {
 
     // ---- the radix-3 split of a length 3M
 
-    // The powers w^j, ..., w^(j + LANES - 1) of the twist, centered,
-    // advanced by LANES at a time.
+    // The powers w^j, ..., w^(j + LANES - 1) of the twist, in the vector
+    // factors' form, advanced by LANES at a time.
     struct Twist {
         Vector powers;
         Factor step;  // w^LANES
@@ -694,19 +739,26 @@ struct TransformKernel {
         Value first[LANES];
         uint64_t power = m.power(w, from);
         for (size_t lane = 0; lane < LANES; ++lane) {
-            first[lane] = T::from_residue(centered(power, m.p()));
+            first[lane] = T::vector_factor_value(power, m);
             power = m.multiply(power, w);
         }
-        return {T::load(first), T::factor(centered(m.power(w, LANES), m.p()), arithmetic)};
+        return {T::load(first), T::factor(m.power(w, LANES), arithmetic)};
     }
 
     // The twist's factors for this register, w^j and w^(2j), and the
     // twist advanced.
+    static_assert(T::after_reduce(T::after_vector_factor(T::FACTOR_FROM)) <= T::FACTOR_FROM,
+                  "a vector factor squared, reduced, is a vector factor");
     KERNEL_INLINE static void next_twist(Twist& twist, VectorFactor& w1, VectorFactor& w2, const Arithmetic& arithmetic)
     {
         w1 = T::vector_factor(twist.powers, arithmetic);
         w2 = T::vector_factor(T::reduce(T::multiply(twist.powers, w1, arithmetic), arithmetic), arithmetic);
         twist.powers = T::reduce(T::multiply(twist.powers, twist.step, arithmetic), arithmetic);
+    }
+
+    KERNEL_INLINE static Vector settled_twice(Vector v, const Arithmetic& arithmetic)
+    {
+        return T::settle(T::settle(v, arithmetic), arithmetic);
     }
 
     KERNEL_TARGET static void forward_thirds(Value* x, size_t part, const Modulus& m, const Arithmetic& arithmetic,
@@ -719,15 +771,17 @@ struct TransformKernel {
     KERNEL_TARGET static void forward_thirds_from(Value* x, size_t part, const Modulus& m,
                                                   const Arithmetic& arithmetic, uint64_t w, size_t from, size_t to)
     {
-        const Factor d = T::factor(centered(m.power(w, part), m.p()), arithmetic);  // w_3
+        const Factor d = T::factor(m.power(w, part), arithmetic);  // w_3
         Twist twist = start_twist(m, arithmetic, w, from);
         VectorFactor w1, w2;
         for (size_t j = from; j < to; j += LANES) {
             next_twist(twist, w1, w2, arithmetic);
             const Vector x0 = T::load(x + j), x1 = T::load(x + part + j), x2 = T::load(x + 2 * part + j);
             const Vector y0 = T::reduce(T::add(T::add(x0, x1), x2), arithmetic);
-            const Vector y1 = T::add(T::subtract(x0, x2), T::multiply(T::subtract(x1, x2), d, arithmetic));
-            const Vector y2 = T::add(T::subtract(x0, x1), T::multiply(T::subtract(x2, x1), d, arithmetic));
+            const Vector y1 = settled_twice(T::add(T::subtract(x0, x2, arithmetic), T::multiply(T::subtract(x1, x2, arithmetic), d, arithmetic)),
+                                            arithmetic);
+            const Vector y2 = settled_twice(T::add(T::subtract(x0, x1, arithmetic), T::multiply(T::subtract(x2, x1, arithmetic), d, arithmetic)),
+                                            arithmetic);
             T::store(x + j, y0);
             T::store(x + part + j, T::multiply(y1, w1, arithmetic));
             T::store(x + 2 * part + j, T::multiply(y2, w2, arithmetic));
@@ -745,7 +799,7 @@ struct TransformKernel {
                                                   const Arithmetic& arithmetic, uint64_t w_inverse, size_t from,
                                                   size_t to)
     {
-        const Factor d_inverse = T::factor(centered(m.power(w_inverse, part), m.p()), arithmetic);
+        const Factor d_inverse = T::factor(m.power(w_inverse, part), arithmetic);
         Twist twist = start_twist(m, arithmetic, w_inverse, from);
         VectorFactor w1, w2;
         for (size_t j = from; j < to; j += LANES) {
@@ -753,10 +807,13 @@ struct TransformKernel {
             const Vector z0 = T::reduce(T::load(x + j), arithmetic);
             const Vector z1 = T::multiply(T::load(x + part + j), w1, arithmetic);
             const Vector z2 = T::multiply(T::load(x + 2 * part + j), w2, arithmetic);
-            T::store(x + j, T::add(T::add(z0, z1), z2));
-            T::store(x + part + j, T::add(T::subtract(z0, z2), T::multiply(T::subtract(z1, z2), d_inverse, arithmetic)));
+            T::store(x + j, settled_twice(T::add(T::add(z0, z1), z2), arithmetic));
+            T::store(x + part + j,
+                     settled_twice(T::add(T::subtract(z0, z2, arithmetic), T::multiply(T::subtract(z1, z2, arithmetic), d_inverse, arithmetic)),
+                                   arithmetic));
             T::store(x + 2 * part + j,
-                     T::add(T::subtract(z0, z1), T::multiply(T::subtract(z2, z1), d_inverse, arithmetic)));
+                     settled_twice(T::add(T::subtract(z0, z1, arithmetic), T::multiply(T::subtract(z2, z1, arithmetic), d_inverse, arithmetic)),
+                                   arithmetic));
         }
     }
 
@@ -764,24 +821,24 @@ struct TransformKernel {
 
     // values <- the operand's coefficients mod p, zeros after them. A
     // coefficient of 64 bits, a whole limb, is h 2^32 + l with h, l < 2^32:
-    // h times the factor 2^32 (below p / 2) lies within after_factor(2^32 /
-    // p) of 0, and l adds less than 2^32, a lazy residue within LOADED. Where
+    // h times the factor 2^32, made canonical, lies in [0, p), and l adds
+    // less than 2^32 < 2^-17 p, a lazy residue within LOADED. Where
     // the coefficients are narrower, each c below 2^64 is reduced with a
     // quotient estimated in floating point: the estimate of c / p is within
     // 2^-35 of it, so c - floor(estimate) p lies in (-p, 2p), and one
     // correction either way brings it into [0, p).
-    static_assert(after_factor(0x1p-17) + 0x1p-17 <= LOADED, "a limb's residue from its halves within LOADED");
+    static_assert(T::after_factor(0x1p-17) <= T::CANONICAL_FROM, "a limb's high half times 2^32 made canonical");
     KERNEL_TARGET static void load_values(const Modulus& m, std::span<const uint64_t> limbs, size_t count, int bits,
                                           Value* values, size_t length)
     {
         size_t i = 0;
         const Arithmetic arithmetic(m);
-        const Factor two_32 = T::factor(int64_t{1} << 32, arithmetic);
+        const Factor two_32 = T::factor(uint64_t{1} << 32, arithmetic);
         if (bits == 64) {
             for (; i + LANES <= count; i += LANES) {
                 Vector high, low;
                 T::split_words(limbs.data() + i, high, low);
-                T::store(values + i, T::add(T::multiply(high, two_32, arithmetic), low));
+                T::store(values + i, T::add(T::canonical(T::multiply(high, two_32, arithmetic), arithmetic), low));
             }
         } else {
             // Narrower coefficients cut from the limbs a register's worth at
@@ -799,7 +856,7 @@ struct TransformKernel {
                 }
                 Vector high, low;
                 T::split_words(cut, high, low);
-                T::store(values + i, T::add(T::multiply(high, two_32, arithmetic), low));
+                T::store(values + i, T::add(T::canonical(T::multiply(high, two_32, arithmetic), arithmetic), low));
             }
         }
         const double inverse = m.inverse();
@@ -810,7 +867,7 @@ struct TransformKernel {
             auto r = static_cast<int64_t>(c - q * m.p());
             r += r < 0 ? p : 0;
             r -= r >= p ? p : 0;
-            values[i] = T::from_residue(r);
+            values[i] = T::from_residue(static_cast<uint64_t>(r));
         }
         std::fill(values + count, values + length, T::from_residue(0));
     }
@@ -855,27 +912,29 @@ struct TransformKernel {
                 load_and_transform(term.b, second);
             }
         };
-        const Factor length_inverse = T::factor(centered(roots.length_inverse, m.p()), arithmetic);
+        // 1 / length, with what multiply_any's products lack.
+        const Factor length_inverse =
+            T::factor(m.multiply(roots.length_inverse, T::any_product_scale(m.p())), arithmetic);
+        const auto pointwise = [&](const Value* a, const Value* b) KERNEL_TARGET {
+            return T::multiply_any(T::settle(T::load(a), arithmetic), T::settle(T::load(b), arithmetic), arithmetic);
+        };
         transform_term(terms[0], x, y);
         const Value* other = terms[0].b.empty() ? x : y;
         if (terms.size() == 1) {
             in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
                 for (size_t i = from; i < to; i += LANES)
-                    T::store(x + i, T::multiply(T::multiply_any(T::load(x + i), T::load(other + i), arithmetic),
-                                                length_inverse, arithmetic));
+                    T::store(x + i, T::multiply(pointwise(x + i, other + i), length_inverse, arithmetic));
             });
         } else {
             in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
                 for (size_t i = from; i < to; i += LANES)
-                    T::store(x + i, T::multiply_any(T::load(x + i), T::load(other + i), arithmetic));
+                    T::store(x + i, pointwise(x + i, other + i));
             });
             transform_term(terms[1], y, z);
             const Value* second_other = terms[1].b.empty() ? y : z;
             in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
                 for (size_t i = from; i < to; i += LANES)
-                    T::store(x + i, T::multiply(T::add(T::load(x + i), T::multiply_any(T::load(y + i),
-                                                                                       T::load(second_other + i),
-                                                                                       arithmetic)),
+                    T::store(x + i, T::multiply(T::add(T::load(x + i), pointwise(y + i, second_other + i)),
                                                 length_inverse, arithmetic));
             });
         }
@@ -896,15 +955,15 @@ struct TransformKernel {
     // two transforms is one array of residues, not two.
     //
     // Ranges, in units of each step's prime: a convolution's values lie
-    // within INVERSE_OUT; r0 is made canonical; r1 - r0 lies within
-    // INVERSE_OUT + p0 / p1 and its product with 1 / p0 within 1, so y1 is
-    // made canonical from it; t = r0 + p0 y1 lies within p0 / p2 +
-    // after_factor(p1 / p2); r2 - t within INVERSE_OUT more, and y2 is made
-    // canonical from its product.
+    // within INVERSE_OUT; r0 is made canonical; r1 - r0 times 1 / p0 is
+    // made canonical, y1; t = r0 + p0 y1, settled, lies within GARNER_T;
+    // r2 - t times 1 / (p0 p1) is made canonical, y2.
     static constexpr double PRIME_RATIO = 1.001;  // p0 / p2 and p1 / p2 below it (coefficients.hpp)
-    static constexpr double GARNER_T = PRIME_RATIO + after_factor(PRIME_RATIO);
-    static_assert(after_factor(INVERSE_OUT + PRIME_RATIO) <= 1 && after_factor(INVERSE_OUT + GARNER_T) <= 1,
-                  "Garner's digits come within a prime of 0");
+    static constexpr double GARNER_T = T::after_settle(sum(PRIME_RATIO, T::after_factor(PRIME_RATIO)));
+    static_assert(T::after_reduce(INVERSE_OUT) <= T::CANONICAL_FROM &&
+                      T::after_factor(T::after_difference(INVERSE_OUT, PRIME_RATIO)) <= T::CANONICAL_FROM &&
+                      T::after_factor(T::after_difference(INVERSE_OUT, GARNER_T)) <= T::CANONICAL_FROM,
+                  "Garner's digits made canonical");
     KERNEL_TARGET static void multiply(std::span<const ProductTerm> terms, std::span<uint64_t> product, int bits,
                                        size_t length, size_t top_length, ForkJoinPool* pool)
     {
@@ -963,22 +1022,24 @@ struct TransformKernel {
             // chunk at a time, while it is in the cache.
             const Modulus m1(TRANSFORM_PRIMES[1].p), m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic1(m1), arithmetic2(m2);
-            const Factor c01 = T::factor(centered(constants.p0_inverse_mod_p1, m1.p()), arithmetic1);
-            const Factor p0_mod_p2 = T::factor(centered(TRANSFORM_PRIMES[0].p - m2.p(), m2.p()), arithmetic2);
+            const Factor c01 = T::factor(constants.p0_inverse_mod_p1, arithmetic1);
+            const Factor p0_mod_p2 = T::factor(TRANSFORM_PRIMES[0].p - m2.p(), arithmetic2);
             carry_into(
                 product, bits, count, CoefficientCarrier::Mode::write, pool,
                 [&](size_t i) KERNEL_TARGET { return low_garner_words(T::to_residue(kept[i]), T::to_residue(x[i])); },
                 [&](size_t from, size_t to) KERNEL_TARGET {
                     for (size_t i = from; i < to; i += LANES)
                         T::store(x.data() + i,
-                                 T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)),
+                                 T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i), arithmetic1),
                                                           c01, arithmetic1),
                                               arithmetic1));
                 },
                 [&](size_t from, size_t to) KERNEL_TARGET {
                     for (size_t i = from; i < to; i += LANES)
-                        T::store(kept.data() + i, T::add(T::load(kept.data() + i),
-                                                         T::multiply(T::load(x.data() + i), p0_mod_p2, arithmetic2)));
+                        T::store(kept.data() + i,
+                                 T::settle(T::add(T::load(kept.data() + i),
+                                                  T::multiply(T::load(x.data() + i), p0_mod_p2, arithmetic2)),
+                                           arithmetic2));
                 });
         }
 
@@ -988,15 +1049,15 @@ struct TransformKernel {
             // added into the product, a chunk at a time.
             const Modulus m2(TRANSFORM_PRIMES[2].p);
             const Arithmetic arithmetic(m2);
-            const Factor c012 = T::factor(
-                centered(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), m2.p()), arithmetic);
+            const Factor c012 =
+                T::factor(m2.multiply(constants.p0_inverse_mod_p2, constants.p1_inverse_mod_p2), arithmetic);
             carry_into(
                 product, bits, count, CoefficientCarrier::Mode::accumulate, pool,
                 [&](size_t i) KERNEL_TARGET { return high_garner_words(T::to_residue(x[i])); },
                 [&](size_t from, size_t to) KERNEL_TARGET {
                     for (size_t i = from; i < to; i += LANES)
                         T::store(x.data() + i,
-                                 T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i)),
+                                 T::canonical(T::multiply(T::subtract(T::load(x.data() + i), T::load(kept.data() + i), arithmetic),
                                                           c012, arithmetic),
                                               arithmetic));
                 },
@@ -1031,8 +1092,9 @@ struct TransformKernel {
     // of the product of the operands' top r coefficients, made by the
     // transforms of top_x. So x_i <- w_i - c_(L+i) for i < r, and
     // x_(L+i) <- c_(L+i); the difference of two values within INVERSE_OUT,
-    // reduced, lies within HALF.
-    static_assert(2 * INVERSE_OUT <= EXACT_LIMIT, "a corrected wrapped value below 2^53");
+    // reduced, lies within INVERSE_OUT too.
+    static_assert(T::after_reduce(T::after_difference(INVERSE_OUT, INVERSE_OUT)) <= INVERSE_OUT,
+                  "a corrected wrapped value within INVERSE_OUT");
     KERNEL_TARGET static void fold_top(size_t index, Value* x, const Value* top_x, size_t length, size_t top,
                                        ForkJoinPool* pool)
     {
@@ -1043,14 +1105,14 @@ struct TransformKernel {
         in_two(pool, top, whole, [&](size_t from, size_t to) KERNEL_TARGET {
             for (size_t i = from; i < to; i += LANES) {
                 const Vector c = T::load(high + i);
-                T::store(x + i, T::reduce(T::subtract(T::load(x + i), c), arithmetic));
+                T::store(x + i, T::reduce(T::subtract(T::load(x + i), c, arithmetic), arithmetic));
                 T::store(x + length + i, c);
             }
         });
         for (size_t i = whole; i < top; ++i) {
             const int64_t difference = T::to_integer(x[i]) - T::to_integer(high[i]);
             const auto p = static_cast<int64_t>(m.p());
-            x[i] = T::from_residue((difference % p + p) % p);
+            x[i] = T::from_residue(static_cast<uint64_t>((difference % p + p) % p));
             x[length + i] = high[i];
         }
     }
