@@ -212,6 +212,33 @@ TEST(NttMultiply, NarrowCoefficientsWithAndWithoutTheTopMadeApart)
     EXPECT_THROW(ntt_multiply_planned(a, a, product, NttPlan{64, 128, 0}), ExactnessViolation);
 }
 
+TEST(NttMultiply, FirstPassesThatLeaveOutZeroValuesEqualSchoolbookProducts)
+{
+    // An operand with at most half a length's coefficients (two thirds of
+    // a 3 2^k) is not read past them: the tree's first pass makes the upper
+    // half from the lower (one level, 2^14, or two, 2^15), and the radix-3
+    // split leaves out the third block. At those counts and one past them,
+    // one operand dense beside one that is not, every path.
+    std::mt19937_64 random(9);
+    struct Case {
+        size_t a_limbs, b_limbs, length;
+    };
+    for (const auto& [a_limbs, b_limbs, length] : std::vector<Case>{{16384, 14000, 32768},
+                                                                   {16385, 14000, 32768},
+                                                                   {8192, 7000, 16384},
+                                                                   {8193, 7000, 16384},
+                                                                   {8192, 14000, 24576},
+                                                                   {16385, 7000, 24576}}) {
+        const NttPlan plan = plan_ntt_product(a_limbs, b_limbs);
+        ASSERT_EQ(plan.length, length) << a_limbs << " by " << b_limbs;
+        ASSERT_EQ(plan.top_length, 0u) << a_limbs << " by " << b_limbs;
+        const Limbs a = random_limbs(random, a_limbs), b = random_limbs(random, b_limbs);
+        const Limbs expected = schoolbook(a, b);
+        for (const NttKernel& kernel : ntt_kernels_here())
+            EXPECT_EQ(fast_product(a, b, kernel), expected) << a_limbs << " by " << b_limbs << " on " << kernel.name;
+    }
+}
+
 TEST(NttMultiply, UnbalancedOperandsAndTheLargestCoefficients)
 {
     std::mt19937_64 random(4);

@@ -402,6 +402,27 @@ struct TransformKernel {
         }
     }
 
+    // The same on a block whose upper half is zero, x2 = x3 = 0: t2 = t3 =
+    // 0, so b0 = b2 = a0 and u1, u3 = a1 s_first, a1 s_second, within the
+    // bounds of the pass it is a case of.
+    KERNEL_TARGET static void forward_block_pair_upper_zero(Value* x, size_t len, const Factor s_first,
+                                                            const Factor s_second, const Arithmetic& constants,
+                                                            size_t pairs)
+    {
+        const Arithmetic arithmetic = constants;
+        const size_t end = std::min(len, pairs);
+        for (size_t j = 0; j < end; j += LANES) {
+            const Vector a0 = T::reduce(T::load(x + j), arithmetic);
+            const Vector a1 = T::settle(T::load(x + j + len), arithmetic);
+            const Vector u1 = T::multiply(a1, s_first, arithmetic);
+            const Vector u3 = T::multiply(a1, s_second, arithmetic);
+            T::store(x + j, T::add(a0, u1));
+            T::store(x + j + len, T::subtract(a0, u1, arithmetic));
+            T::store(x + j + 2 * len, T::add(a0, u3));
+            T::store(x + j + 3 * len, T::subtract(a0, u3, arithmetic));
+        }
+    }
+
     KERNEL_TARGET static void inverse_block_pair(Value* x, size_t len, const Factor s_inverse,
                                                  const Factor s_first_inverse, const Factor s_second_inverse,
                                                  const Arithmetic& constants, size_t pairs = SIZE_MAX)
@@ -664,9 +685,11 @@ struct TransformKernel {
 
     // The block of size values at x is block `index` of its level. Two
     // levels a pass over the block down to the cached blocks (one where a
-    // single level is left above them).
+    // single level is left above them). Where upper_zero, the block's upper
+    // half is zero and not read: its first pass makes it from the lower
+    // half (for a single level, (a, 0) -> (a, a), a copy).
     KERNEL_TARGET static void forward_tree(Value* x, size_t size, size_t index, const Plan& plan, const Modulus& m,
-                                           const Arithmetic& arithmetic, ForkJoinPool* pool)
+                                           const Arithmetic& arithmetic, ForkJoinPool* pool, bool upper_zero = false)
     {
         if (size <= CACHED_BLOCK) {
             // index is i0 among m0 = M / size blocks: u = w_M^brev(i0).
@@ -684,13 +707,21 @@ struct TransformKernel {
             const Factor s_first = T::factor(plan.top[2 * index], arithmetic);
             const Factor s_second = T::factor(plan.top[2 * index + 1], arithmetic);
             in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET {
-                forward_block_pair(x + from, len, s, s_first, s_second, arithmetic, to - from);
+                if (upper_zero)
+                    forward_block_pair_upper_zero(x + from, len, s_first, s_second, arithmetic, to - from);
+                else
+                    forward_block_pair(x + from, len, s, s_first, s_second, arithmetic, to - from);
             });
             each_part(x, len, 4, 4 * index, pool, tree);
             return;
         }
         const size_t len = size / 2;
-        in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET { forward_block(x + from, len, s, arithmetic, to - from); });
+        in_two(pool, size, len, [&](size_t from, size_t to) KERNEL_TARGET {
+            if (upper_zero)
+                std::copy(x + from, x + to, x + len + from);
+            else
+                forward_block(x + from, len, s, arithmetic, to - from);
+        });
         each_part(x, len, 2, 2 * index, pool, tree);
     }
 
@@ -761,22 +792,30 @@ struct TransformKernel {
         return T::settle(T::settle(v, arithmetic), arithmetic);
     }
 
+    // Where third_zero, the third block is zero and not read.
     KERNEL_TARGET static void forward_thirds(Value* x, size_t part, const Modulus& m, const Arithmetic& arithmetic,
-                                             uint64_t w, ForkJoinPool* pool)
+                                             uint64_t w, ForkJoinPool* pool, bool third_zero)
     {
-        in_two(pool, 3 * part, part,
-               [&](size_t from, size_t to) KERNEL_TARGET { forward_thirds_from(x, part, m, arithmetic, w, from, to); });
+        in_two(pool, 3 * part, part, [&](size_t from, size_t to) KERNEL_TARGET {
+            if (third_zero)
+                forward_thirds_from<true>(x, part, m, arithmetic, w, from, to);
+            else
+                forward_thirds_from<false>(x, part, m, arithmetic, w, from, to);
+        });
     }
 
+    template <bool ThirdZero>
     KERNEL_TARGET static void forward_thirds_from(Value* x, size_t part, const Modulus& m,
                                                   const Arithmetic& arithmetic, uint64_t w, size_t from, size_t to)
     {
+        alignas(64) static constexpr Value zeros[LANES] = {};
         const Factor d = T::factor(m.power(w, part), arithmetic);  // w_3
         Twist twist = start_twist(m, arithmetic, w, from);
         VectorFactor w1, w2;
         for (size_t j = from; j < to; j += LANES) {
             next_twist(twist, w1, w2, arithmetic);
-            const Vector x0 = T::load(x + j), x1 = T::load(x + part + j), x2 = T::load(x + 2 * part + j);
+            const Vector x0 = T::load(x + j), x1 = T::load(x + part + j);
+            const Vector x2 = T::load(ThirdZero ? zeros : x + 2 * part + j);
             const Vector y0 = T::reduce(T::add(T::add(x0, x1), x2), arithmetic);
             const Vector y1 = settled_twice(T::add(T::subtract(x0, x2, arithmetic), T::multiply(T::subtract(x1, x2, arithmetic), d, arithmetic)),
                                             arithmetic);
@@ -819,10 +858,10 @@ struct TransformKernel {
 
     // ---- the product
 
-    // values <- the operand's coefficients mod p, zeros after them. A
-    // coefficient of 64 bits, a whole limb, is h 2^32 + l with h, l < 2^32:
-    // h times the factor 2^32, made canonical, lies in [0, p), and l adds
-    // less than 2^32 < 2^-17 p, a lazy residue within LOADED. Where
+    // values <- the operand's coefficients mod p, zeros after them up to
+    // length. A coefficient of 64 bits, a whole limb, is h 2^32 + l with
+    // h, l < 2^32: h times the factor 2^32, made canonical, lies in [0, p),
+    // and l adds less than 2^32 < 2^-17 p, a lazy residue within LOADED. Where
     // the coefficients are narrower, each c below 2^64 is reduced with a
     // quotient estimated in floating point: the estimate of c / p is within
     // 2^-35 of it, so c - floor(estimate) p lies in (-p, 2p), and one
@@ -872,13 +911,27 @@ struct TransformKernel {
         std::fill(values + count, values + length, T::from_residue(0));
     }
 
-    KERNEL_TARGET static void transform(Value* values, size_t length, const Plan& plan, const Modulus& m,
-                                        const Arithmetic& arithmetic, uint64_t w, ForkJoinPool* pool)
+    // The values of a transform of length with count coefficients that its
+    // first pass reads: where the coefficients fill at most the first two
+    // thirds of a 3M (the radix-3 split), or the lower half of a length
+    // above the cached blocks (the tree's first pass), the rest is zero and
+    // not read.
+    static size_t read_prefix(size_t length, size_t part, size_t count)
+    {
+        if (length != part)
+            return count <= 2 * part ? 2 * part : length;
+        return length > CACHED_BLOCK && count <= length / 2 ? length / 2 : length;
+    }
+
+    // values: the coefficients, zero up to prefix (read_prefix).
+    KERNEL_TARGET static void transform(Value* values, size_t length, size_t prefix, const Plan& plan,
+                                        const Modulus& m, const Arithmetic& arithmetic, uint64_t w, ForkJoinPool* pool)
     {
         if (length != plan.length)
-            forward_thirds(values, plan.length, m, arithmetic, w, pool);
+            forward_thirds(values, plan.length, m, arithmetic, w, pool, prefix < length);
         for (size_t third = 0; third < length / plan.length; ++third)
-            forward_tree(values + third * plan.length, plan.length, 0, plan, m, arithmetic, pool);
+            forward_tree(values + third * plan.length, plan.length, 0, plan, m, arithmetic, pool,
+                         length == plan.length && prefix < length);
     }
 
     // x <- the sum of the cyclic convolutions of the terms' coefficients mod
@@ -896,8 +949,10 @@ struct TransformKernel {
         const Plan plan = make_plan(index, m, part);
 
         const auto load_and_transform = [&](std::span<const uint64_t> limbs, Value* values) KERNEL_TARGET {
-            load_values(m, limbs, coefficient_count(limbs.size(), bits), bits, values, length);
-            transform(values, length, plan, m, arithmetic, w, pool);
+            const size_t count = coefficient_count(limbs.size(), bits);
+            const size_t prefix = read_prefix(length, part, count);
+            load_values(m, limbs, count, bits, values, prefix);
+            transform(values, length, prefix, plan, m, arithmetic, w, pool);
         };
         // A term's operands into first and second, side by side where the
         // pool has a thread; a square into first alone.
