@@ -24,8 +24,8 @@ struct NttOptions {
     VectorIsa isa = best_vector_isa();  // the CPU path; every path gives the same product
     // On the AVX-512 path, AVX-512 IFMA's 52-bit integer products where the
     // CPU has them; false: the double-precision arithmetic. On this EPYC the
-    // IFMA kernel takes 5 to 7% less time for products of 3 10^4 to 10^5
-    // limbs, and 0 to 3% less at 10^6 (bench/ntt_bench).
+    // IFMA kernel takes 4 to 11% less time for products of 10^3 to 10^5
+    // limbs, about as much at 10^6 and 7% less at 10^7 (bench/ntt_bench).
     bool ifma = true;
     ForkJoinPool* pool = nullptr;  // threads to share each transform with, if any
 };
