@@ -351,6 +351,63 @@ TEST(NttMultiply, SumsOfTwoProductsEqualSchoolbookSums)
     }
 }
 
+TEST(NttMultiply, ProductsByAKeptTransformEqualSchoolbookProducts)
+{
+    // One factor transformed once, then multiplied by operands of many
+    // sizes that its plan holds: the shortest, the longest (the convolution
+    // filling the length), all ones, on every path and thread count; a 3M
+    // length and a power of two, 64-bit and narrower coefficients.
+    std::mt19937_64 random(11);
+    struct Case {
+        size_t factor_limbs, longest;
+        NttPlan plan;
+    };
+    const Case cases[] = {{300, 1200, plan_ntt_product(1200, 300)},
+                          {2000, 10000, plan_ntt_product(10000, 2000)},
+                          {700, 45000, plan_ntt_product(45000, 700)},
+                          // 48-bit coefficients: 4000 and 934 of them fill 4933 of 3 * 2^11.
+                          {700, 3000, NttPlan{48, 6144}}};
+    for (const auto& [factor_limbs, longest, plan] : cases) {
+        const Limbs factor = random_limbs(random, factor_limbs);
+        ASSERT_EQ(plan.top_length, 0u);
+        for (const NttKernel& kernel : ntt_kernels_here())
+            for (int32_t threads : {1, 2, 3}) {
+                ForkJoinPool pool(threads);
+                NttOptions options = kernel.options;
+                options.pool = &pool;
+                const NttTransform kept(factor, plan, options);
+                ASSERT_TRUE(kept.holds(longest) && kept.holds(1));
+                for (size_t limbs : {size_t{1}, factor_limbs / 3, factor_limbs, longest / 2 + 17, longest}) {
+                    const Limbs a = limbs == longest ? Limbs(limbs, ~uint64_t{0}) : random_limbs(random, limbs);
+                    Limbs product(a.size() + factor.size(), 1);
+                    kept.multiply(a, factor, product, options);
+                    EXPECT_EQ(product, schoolbook(a, factor))
+                        << limbs << " by a kept " << factor_limbs << " on " << kernel.name << ", " << threads << " threads";
+                }
+            }
+    }
+    // An operand past what the plan holds, a factor other than the one
+    // transformed, and another kernel's transforms are refused.
+    const Limbs factor = random_limbs(random, 500);
+    const NttPlan plan = plan_ntt_product(2000, 500);
+    const std::vector<NttKernel> kernels = ntt_kernels_here();
+    const NttKernel& kernel = kernels.back();
+    const NttTransform kept(factor, plan, kernel.options);
+    size_t too_long = 2000;
+    while (kept.holds(too_long))
+        ++too_long;
+    Limbs product(too_long + factor.size());
+    EXPECT_THROW(kept.multiply(random_limbs(random, too_long), factor, product, kernel.options), ExactnessViolation);
+    Limbs other = factor;
+    ++other[7];
+    product.resize(2000 + factor.size());
+    EXPECT_THROW(kept.multiply(random_limbs(random, 2000), other, product, kernel.options), ExactnessViolation);
+    if (kernels.size() > 1) {
+        EXPECT_THROW(kept.multiply(random_limbs(random, 2000), factor, product, kernels.front().options),
+                     ExactnessViolation);
+    }
+}
+
 TEST(NttMultiply, TheProductCheckCatchesAWrongCoefficient)
 {
     std::mt19937_64 random(6);

@@ -550,6 +550,39 @@ TEST(Splitting, ProductsThroughTheTransformEqualGmpsProducts)
     gmp_randclear(random);
 }
 
+TEST(Splitting, ProductsByATransformedFactorEqualGmpsProducts)
+{
+    // One factor for many products, from two threads at once: operands
+    // below the crossover, ones whose length the kept transforms serve,
+    // longer ones that make them anew, in place, and after a release.
+    gmp_randstate_t random;
+    gmp_randinit_mt(random);
+    gmp_randseed_ui(random, 12);
+    BigInteger factor;
+    mpz_urandomb(factor, random, 64 * 600);
+    const size_t sizes[] = {10, 2400, 2300, 2450, 9000, 8500, 2400, 40000, 2400};
+    std::vector<BigInteger> operands(std::size(sizes)), expected(std::size(sizes));
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        mpz_urandomb(operands[i], random, static_cast<mp_bitcnt_t>(64 * sizes[i]));
+        mpz_mul(expected[i], operands[i], factor);
+    }
+    gmp_randclear(random);
+    ForkJoinPool pool(2);
+    TransformedFactor transformed;
+    for (int round = 0; round < 2; ++round) {
+        const auto products = [&](size_t first) {
+            for (size_t i = first; i < std::size(sizes); i += 2) {
+                BigInteger found;
+                mpz_set(found, operands[i]);
+                transformed.multiply(found, found, factor);
+                EXPECT_EQ(mpz_cmp(found, expected[i]), 0) << sizes[i] << " limbs, round " << round;
+            }
+        };
+        pool.fork_join([&] { products(0); }, [&] { products(1); });
+        transformed.release();
+    }
+}
+
 TEST(Splitting, ExactQuotientsEqualGmpsAndAWrongDivisorIsCaught)
 {
     // Divisors around the transforms' crossover, quotients around the size

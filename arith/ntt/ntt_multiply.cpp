@@ -246,6 +246,37 @@ void ntt_multiply_add(std::span<const uint64_t> a, std::span<const uint64_t> b, 
     require_bound(same_mod_word(residue_mod_word(sum), expected), "transform sum of products matches its operands mod 2^64 - 1");
 }
 
+NttTransform::NttTransform(std::span<const uint64_t> factor, const NttPlan& plan, const NttOptions& options)
+    : plan_(plan), limbs_(factor.size()), residue_(residue_mod_word(factor)), made_by_(options),
+      values_(3 * plan.length)
+{
+    require_bound(!factor.empty() && plan.top_length == 0 && plan.bits >= 16 && plan.bits <= 64 &&
+                      plan.length == transform_length(plan.length) &&
+                      coefficient_count(factor.size(), plan.bits) <= plan.length,
+                  "a kept transform's plan holds its factor");
+    made_by_.pool = nullptr;
+    operand_transform(options.isa, options.ifma)(factor, plan.bits, plan.length, values_.data(), options.pool);
+}
+
+bool NttTransform::holds(size_t limbs) const
+{
+    const size_t a_count = coefficient_count(limbs, plan_.bits), b_count = coefficient_count(limbs_, plan_.bits);
+    return limbs != 0 && coefficients_fit(plan_.bits, std::min(a_count, b_count)) && a_count + b_count - 1 <= plan_.length;
+}
+
+void NttTransform::multiply(std::span<const uint64_t> a, std::span<const uint64_t> factor, std::span<uint64_t> product,
+                            const NttOptions& options) const
+{
+    const ProductKernel kernel = product_kernel(options.isa, options.ifma);
+    require_bound(product.size() == a.size() + limbs_ && factor.size() == limbs_ && holds(a.size()) &&
+                      kernel == product_kernel(made_by_.isa, made_by_.ifma),
+                  "a product by a kept transform within its plan and kernel");
+    require_bound(residue_mod_word(factor) == residue_, "a kept transform's factor is the one it was made of");
+    const ProductTerm term{a, factor, values_.data()};
+    kernel(std::span(&term, 1), product, plan_.bits, plan_.length, 0, options.pool);
+    check_ntt_product(a, factor, product);
+}
+
 namespace {
 
 // A wrapped product of transform length L takes coefficients of the most

@@ -12,6 +12,7 @@
 // needs no GMP.
 #pragma once
 
+#include "block_memory.hpp"
 #include "cpu_features.hpp"
 #include "fork_join_pool.hpp"
 
@@ -106,6 +107,37 @@ NttPlan plan_ntt_product(size_t a_limbs, size_t b_limbs);
 // every path through the kernels at sizes where the planner would not.
 void ntt_multiply_planned(std::span<const uint64_t> a, std::span<const uint64_t> b, std::span<uint64_t> product,
                           const NttPlan& plan, const NttOptions& options = {});
+
+// A factor's forward transforms, kept for several products by it of one
+// plan's bits and length: each such product is one forward transform and
+// one inverse a prime instead of two and one. The transforms take three
+// times the plan's length in 8-byte values, several times the factor's
+// limbs; the products are checked modulo 2^64 - 1 as every product is.
+class NttTransform {
+public:
+    // The factor's transforms by the plan (a plan without a top made
+    // apart) and the kernel the options choose.
+    NttTransform(std::span<const uint64_t> factor, const NttPlan& plan, const NttOptions& options = {});
+    NttTransform(const NttTransform&) = delete;
+    NttTransform& operator=(const NttTransform&) = delete;
+
+    const NttPlan& plan() const { return plan_; }
+    // Whether a product by an operand of `limbs` limbs fits the plan exactly.
+    bool holds(size_t limbs) const;
+
+    // product <- a * factor, a.size() + factor.size() limbs, for the factor
+    // the transforms were made of (its residue mod 2^64 - 1 is compared),
+    // by the kernel that made them; a must be one the plan holds.
+    void multiply(std::span<const uint64_t> a, std::span<const uint64_t> factor, std::span<uint64_t> product,
+                  const NttOptions& options = {}) const;
+
+private:
+    NttPlan plan_;
+    size_t limbs_;
+    uint64_t residue_;  // the factor mod 2^64 - 1
+    NttOptions made_by_;  // the kernel that made the transforms
+    BlockArray<uint64_t> values_;
+};
 
 // The same for the sum of products a * b + c * d.
 NttPlan plan_ntt_sum(size_t a_limbs, size_t b_limbs, size_t c_limbs, size_t d_limbs);

@@ -6,6 +6,8 @@
 #include "exactness.hpp"
 
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
@@ -21,6 +23,14 @@ constexpr int64_t FORK_TERMS = int64_t{1} << 13;
 // The two top levels' powers of y are used once or twice each; they are
 // made when needed rather than held for the whole run.
 constexpr int32_t UNCACHED_TOP_LEVELS = 2;
+// From this depth down, the merges of a level that take the same power of
+// y share its transforms. A level's transforms live from its first merge to
+// its last, which spans nearly the whole sum, so every such level holds
+// them at once: three times the transform length of a merge's product, in
+// 8-byte values, for each of the two or three powers a level takes, which
+// halves from one level to the next. Depth KEPT_TRANSFORM_DEPTH's products
+// are about 2^-KEPT_TRANSFORM_DEPTH of the top merge's.
+constexpr int32_t KEPT_TRANSFORM_DEPTH = 4;
 
 // A range splits where its left half has an even length, half of it or one
 // less. The two halves' T then have the same sign: T of [a, b) has the sign
@@ -46,11 +56,25 @@ int32_t strip_twos(uint64_t& value)
     return twos;
 }
 
-void multiply_three(BigInteger& product, const BigInteger& a, const BigInteger& b, const BigInteger& c,
-                    ForkJoinPool& pool)
+// Calls visit(depth, length, count) for every length the ranges of the
+// tree of sum(0, terms) take at every depth, leaves included, count the
+// ranges of that length there; the split gives at most three lengths a
+// depth.
+template <class Visit>
+void walk_tree(int64_t terms, Visit&& visit)
 {
-    multiply(product, a, b, &pool);
-    multiply(product, product, c, &pool);
+    std::map<int64_t, int64_t> count_by_length{{terms, 1}};
+    for (int32_t depth = 0; !count_by_length.empty(); ++depth) {
+        std::map<int64_t, int64_t> next;
+        for (const auto& [length, count] : count_by_length) {
+            visit(depth, length, count);
+            if (length > LEAF_TERMS) {
+                next[left_length_of(length)] += count;
+                next[length - left_length_of(length)] += count;
+            }
+        }
+        count_by_length = std::move(next);
+    }
 }
 
 }  // namespace
@@ -79,22 +103,23 @@ void ArctanSplitting::cache_powers()
 {
     // The split gives the right halves at one depth three lengths at most,
     // 3 apart at most, so each level needs y to exponents from e to e + 3 at
-    // most; only the smallest is kept.
+    // most; only the smallest is kept. The merges of the deeper levels share
+    // their powers' transforms: counted, so that each power's go when its
+    // last merge is done.
     std::vector<std::set<int64_t>> exponents_by_depth;
-    std::vector<std::pair<int64_t, int32_t>> pending{{terms_, 0}};
-    std::set<std::pair<int64_t, int32_t>> seen;
-    while (!pending.empty()) {
-        const auto [length, depth] = pending.back();
-        pending.pop_back();
-        if (length <= LEAF_TERMS || !seen.insert({length, depth}).second)
-            continue;
+    std::map<int64_t, int64_t> merges_by_exponent;
+    walk_tree(terms_, [&](int32_t depth, int64_t length, int64_t count) {
+        if (length <= LEAF_TERMS)
+            return;
         if (int32_t(exponents_by_depth.size()) <= depth)
             exponents_by_depth.resize(depth + 1);
-        const int64_t left_length = left_length_of(length);
-        exponents_by_depth[depth].insert(length - left_length);
-        pending.push_back({left_length, depth + 1});
-        pending.push_back({length - left_length, depth + 1});
-    }
+        const int64_t exponent = length - left_length_of(length);
+        exponents_by_depth[depth].insert(exponent);
+        merges_by_exponent[exponent] += count;
+    });
+    for (int32_t depth = KEPT_TRANSFORM_DEPTH; depth < int32_t(exponents_by_depth.size()); ++depth)
+        for (const int64_t exponent : exponents_by_depth[depth])
+            shared_powers_[exponent].merges_left = merges_by_exponent[exponent];
     // From the deepest level up, each power from the one below: its square
     // times y_odd to the few exponents more (the exponents at least double
     // from one level to the next).
@@ -129,6 +154,24 @@ const BigInteger& ArctanSplitting::odd_power(int64_t exponent, BigInteger& scrat
         }
     power_of(scratch, y_odd_, static_cast<uint64_t>(exponent), &pool_);
     return scratch;
+}
+
+const BigInteger& ArctanSplitting::shared_power(SharedPower& shared, int64_t exponent) const
+{
+    const std::lock_guard<std::mutex> guard(shared.lock);
+    if (shared.power == nullptr)
+        shared.power = &odd_power(exponent, shared.made);
+    return *shared.power;
+}
+
+void ArctanSplitting::merged_with(SharedPower& shared)
+{
+    const std::lock_guard<std::mutex> guard(shared.lock);
+    require_bound(shared.merges_left > 0, "a shared power's merges counted");
+    if (--shared.merges_left == 0) {
+        shared.transformed.release();
+        shared.made.release();
+    }
 }
 
 SplitSum ArctanSplitting::leaf(int64_t begin, int64_t end)
@@ -213,10 +256,12 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
         if (top)
             run_once(beside_.stripping);
     };
+    const auto shared_found = shared_powers_.find(right_length);
+    SharedPower* const shared = shared_found == shared_powers_.end() ? nullptr : &shared_found->second;
     auto strip_right = [&] {
         divide_exact(right_large, right_large, product_of(right_stripped), &pool_);
         right_factor_rest = product_of(right_missing);
-        power = &odd_power(right_length, power_scratch);
+        power = shared != nullptr ? &shared_power(*shared, right_length) : &odd_power(right_length, power_scratch);
     };
     pool_.fork_join_if(length >= FORK_TERMS, strip_left, strip_right);
 
@@ -228,7 +273,13 @@ SplitSum ArctanSplitting::merge(int64_t begin, int64_t middle, int64_t end, Spli
     auto left_part = [&] {
         // P2' * rest * y_odd^len2, the smaller factors first, times the
         // power of two of y^len2.
-        multiply_three(left_factor, right_large, left_factor_rest, *power, pool_);
+        multiply(left_factor, right_large, left_factor_rest, &pool_);
+        if (shared != nullptr) {
+            shared->transformed.multiply(left_factor, left_factor, *power, &pool_);
+            merged_with(*shared);
+        } else {
+            multiply(left_factor, left_factor, *power, &pool_);
+        }
         shift_left(left_factor, left_factor, y_twos_ * right_length);
     };
     auto right_part = [&] {
@@ -313,20 +364,7 @@ int64_t splitting_merge_cost(int32_t x, int64_t length, int64_t terms)
 
 int64_t arctan_splitting_progress_total(int32_t x, int64_t terms)
 {
-    // The same tree as sum(0, terms), walked with its node counts: the split
-    // gives at most three lengths a depth.
-    std::map<int64_t, int64_t> count_by_length{{terms, 1}};
     int64_t total = 0;
-    while (!count_by_length.empty()) {
-        std::map<int64_t, int64_t> next;
-        for (const auto& [length, count] : count_by_length) {
-            total += count * splitting_merge_cost(x, length, terms);
-            if (length > LEAF_TERMS) {
-                next[left_length_of(length)] += count;
-                next[length - left_length_of(length)] += count;
-            }
-        }
-        count_by_length = std::move(next);
-    }
+    walk_tree(terms, [&](int32_t, int64_t length, int64_t count) { total += count * splitting_merge_cost(x, length, terms); });
     return total;
 }

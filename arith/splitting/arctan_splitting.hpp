@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 
 struct SplitSum {
     BigInteger numerator;     // T
@@ -65,6 +66,20 @@ private:
     // y^exponent, or a copy made on the spot where it is not cached.
     const BigInteger& odd_power(int64_t exponent, BigInteger& scratch) const;
 
+    // A power of y that the merges of the deeper levels share, with its
+    // transforms, until the last of them is done.
+    struct SharedPower {
+        std::mutex lock;
+        int64_t merges_left = 0;
+        BigInteger made;  // the power, where odd_powers_ does not hold it
+        const BigInteger* power = nullptr;
+        TransformedFactor transformed;
+    };
+    // The shared power, made by its first merge where it is not cached.
+    const BigInteger& shared_power(SharedPower& shared, int64_t exponent) const;
+    // One merge done with it: the last frees the power and its transforms.
+    void merged_with(SharedPower& shared);
+
     int32_t x_;
     uint64_t y_odd_;        // the odd part of y = x^2
     int32_t y_twos_;        // y = y_odd * 2^y_twos
@@ -73,6 +88,7 @@ private:
     ForkJoinPool& pool_;
     std::atomic<int64_t>* progress_;
     std::map<int64_t, BigInteger> odd_powers_;  // y_odd^e for the e the merges use
+    std::map<int64_t, SharedPower> shared_powers_;  // by exponent, made before the sum, then only looked up
     BesideTopMerge beside_;
 };
 

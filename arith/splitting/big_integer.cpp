@@ -72,46 +72,102 @@ size_t transform_product_limbs()
     return crossover;
 }
 
-void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool)
+namespace {
+
+NttOptions transform_options(ForkJoinPool* pool)
 {
     static const VectorIsa isa = best_vector_isa();
-    const size_t a_limbs = mpz_size(a), b_limbs = mpz_size(b);
-    if (std::min(a_limbs, b_limbs) < transform_product_limbs()) {
-        mpz_mul(product, a, b);
-        return;
-    }
-    if (&product == &a || &product == &b) {
-        BigInteger result;
-        multiply(result, a, b, pool);
-        product = std::move(result);
-        return;
-    }
-    const bool square = &a == &b;
-    const std::span<const uint64_t> a_span(mpz_limbs_read(a), a_limbs);
-    const std::span<const uint64_t> b_span = square ? a_span : std::span<const uint64_t>(mpz_limbs_read(b), b_limbs);
-    const auto product_limbs = static_cast<mp_size_t>(a_limbs + b_limbs);
-    uint64_t* const out = mpz_limbs_write(product, product_limbs);
     NttOptions options;
     options.isa = isa;
     options.pool = pool;
+    return options;
+}
+
+std::span<const uint64_t> limbs_of(const BigInteger& value)
+{
+    return {mpz_limbs_read(value), mpz_size(value)};
+}
+
+// product <- a * b by transform(a, b, the product's limbs), GMP where the
+// transforms' scratch cannot be had (it needs less, and ends the run
+// through its memory functions if it cannot either). product may be a or b.
+template <class Transform>
+void transform_product(BigInteger& product, const BigInteger& a, const BigInteger& b, Transform&& transform)
+{
+    if (&product == &a || &product == &b) {
+        BigInteger result;
+        transform_product(result, a, b, transform);
+        product = std::move(result);
+        return;
+    }
+    const size_t product_limbs = mpz_size(a) + mpz_size(b);
+    uint64_t* const out = mpz_limbs_write(product, static_cast<mp_size_t>(product_limbs));
     try {
-        ntt_multiply(a_span, b_span, std::span<uint64_t>(out, a_limbs + b_limbs), options);
+        transform(limbs_of(a), limbs_of(b), std::span<uint64_t>(out, product_limbs));
     } catch (const std::bad_alloc&) {
-        // The transforms' scratch (several times the product) could not be
-        // had: GMP, which needs less, makes the product, or ends the run
-        // through its memory functions if it cannot either.
         mpz_mul(product, a, b);
         return;
     }
     // The top limb may be 0; finishing drops it.
-    mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -product_limbs : product_limbs);
+    const auto size = static_cast<mp_size_t>(product_limbs);
+    mpz_limbs_finish(product, a.sign() * b.sign() < 0 ? -size : size);
+}
+
+}  // namespace
+
+void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool)
+{
+    if (std::min(mpz_size(a), mpz_size(b)) < transform_product_limbs()) {
+        mpz_mul(product, a, b);
+        return;
+    }
+    // A square (the same number twice, so the same span) takes one
+    // transform the fewer.
+    transform_product(product, a, b, [&](std::span<const uint64_t> a_limbs, std::span<const uint64_t> b_limbs,
+                                          std::span<uint64_t> out) {
+        ntt_multiply(a_limbs, b_limbs, out, transform_options(pool));
+    });
+}
+
+void TransformedFactor::multiply(BigInteger& product, const BigInteger& a, const BigInteger& factor, ForkJoinPool* pool)
+{
+    const size_t a_limbs = mpz_size(a), factor_limbs = mpz_size(factor);
+    if (std::min(a_limbs, factor_limbs) < transform_product_limbs()) {
+        mpz_mul(product, a, factor);
+        return;
+    }
+    const NttPlan plan = plan_ntt_product(a_limbs, factor_limbs);
+    if (plan.top_length != 0) {
+        ::multiply(product, a, factor, pool);
+        return;
+    }
+    const NttOptions options = transform_options(pool);
+    std::shared_ptr<const NttTransform> kept;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        kept = kept_;
+    }
+    transform_product(product, a, factor, [&](std::span<const uint64_t> a_span, std::span<const uint64_t> factor_span,
+                                               std::span<uint64_t> out) {
+        if (kept == nullptr || kept->plan().length != plan.length || !kept->holds(a_limbs)) {
+            kept = std::make_shared<const NttTransform>(factor_span, plan, options);
+            const std::lock_guard<std::mutex> guard(lock_);
+            kept_ = kept;
+        }
+        kept->multiply(a_span, factor_span, out, options);
+    });
+}
+
+void TransformedFactor::release()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    kept_.reset();
 }
 
 void multiply_add(BigInteger& sum, const BigInteger& a, const BigInteger& b, const BigInteger& c, const BigInteger& d,
                   ForkJoinPool* pool)
 {
     require_bound(&sum != &a && &sum != &b && &sum != &c && &sum != &d, "sum of products apart from its operands");
-    static const VectorIsa isa = best_vector_isa();
     const size_t a_limbs = mpz_size(a), b_limbs = mpz_size(b), c_limbs = mpz_size(c), d_limbs = mpz_size(d);
     const int sign = a.sign() * b.sign(), other_sign = c.sign() * d.sign();
     if (std::min(std::min(a_limbs, b_limbs), std::min(c_limbs, d_limbs)) < transform_product_limbs() ||
@@ -122,17 +178,11 @@ void multiply_add(BigInteger& sum, const BigInteger& a, const BigInteger& b, con
         mpz_add(sum, sum, second);
         return;
     }
-    const auto view = [](const BigInteger& value) {
-        return std::span<const uint64_t>(mpz_limbs_read(value), mpz_size(value));
-    };
     const size_t limbs = std::max(a_limbs + b_limbs, c_limbs + d_limbs) + 1;
     uint64_t* const out = mpz_limbs_write(sum, static_cast<mp_size_t>(limbs));
-    NttOptions options;
-    options.isa = isa;
-    options.pool = pool;
     try {
-        ntt_multiply_add(view(a), &b == &a ? view(a) : view(b), view(c), &d == &c ? view(c) : view(d),
-                         std::span<uint64_t>(out, limbs), options);
+        ntt_multiply_add(limbs_of(a), limbs_of(b), limbs_of(c), limbs_of(d), std::span<uint64_t>(out, limbs),
+                         transform_options(pool));
     } catch (const std::bad_alloc&) {
         // As in multiply: GMP's products, which need less scratch.
         BigInteger second;
@@ -272,14 +322,10 @@ void multiply_wrapped(BigInteger& product, const BigInteger& a, const BigInteger
     require_bound(a.sign() >= 0 && b.sign() >= 0 && mpz_size(a) <= limbs && mpz_size(b) <= limbs && &product != &a &&
                       &product != &b,
                   "wrapped product of non-negative operands within its limbs");
-    const std::span<const uint64_t> a_span(mpz_limbs_read(a), mpz_size(a));
-    const std::span<const uint64_t> b_span =
-        &a == &b ? a_span : std::span<const uint64_t>(mpz_limbs_read(b), mpz_size(b));
     uint64_t* const out = mpz_limbs_write(product, static_cast<mp_size_t>(limbs + WRAPPED_SPARE_LIMBS));
-    NttOptions options;
-    options.pool = pool;
     try {
-        ntt_multiply_wrapped(a_span, b_span, std::span<uint64_t>(out, limbs + WRAPPED_SPARE_LIMBS), options);
+        ntt_multiply_wrapped(limbs_of(a), limbs_of(b), std::span<uint64_t>(out, limbs + WRAPPED_SPARE_LIMBS),
+                             transform_options(pool));
     } catch (const std::bad_alloc&) {
         // As in multiply: GMP's whole product, reduced.
         mpz_mul(product, a, b);

@@ -7,6 +7,8 @@
 #include <gmp.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <utility>
 
@@ -46,6 +48,27 @@ private:
 // transforms with the pool's threads if given, and by GMP below. product may
 // be a or b.
 void multiply(BigInteger& product, const BigInteger& a, const BigInteger& b, ForkJoinPool* pool = nullptr);
+
+class NttTransform;
+
+// A factor that several products take (a power of y the merges of a level
+// share), its transforms kept from one product to the next where the two
+// have the same transform length: each such product makes one forward
+// transform a prime instead of two. Products may come from several threads
+// at once.
+class TransformedFactor {
+public:
+    // product <- a * factor, factor the same number at every call until
+    // release; as multiply, which it is below the transforms' crossover or
+    // where the product would take its top apart. product may be a.
+    void multiply(BigInteger& product, const BigInteger& a, const BigInteger& factor, ForkJoinPool* pool = nullptr);
+    // Frees the transforms; the next product makes them anew.
+    void release();
+
+private:
+    std::mutex lock_;
+    std::shared_ptr<const NttTransform> kept_;
+};
 
 // sum <- a * b + c * d, sum none of the operands: where both products
 // reach the transforms' crossover and have the same sign, by one sum of

@@ -112,4 +112,9 @@ void multiply_avx2(std::span<const ProductTerm> terms, std::span<uint64_t> produ
 {
     TransformKernel<Avx2Traits>::multiply(terms, product, bits, length, top_length, pool);
 }
+
+void transform_avx2(std::span<const uint64_t> operand, int bits, size_t length, void* values, ForkJoinPool* pool)
+{
+    TransformKernel<Avx2Traits>::transform_operand(operand, bits, length, static_cast<Avx2Traits::Value*>(values), pool);
+}
 #endif

@@ -113,4 +113,9 @@ void multiply_avx512(std::span<const ProductTerm> terms, std::span<uint64_t> pro
 {
     TransformKernel<Avx512Traits>::multiply(terms, product, bits, length, top_length, pool);
 }
+
+void transform_avx512(std::span<const uint64_t> operand, int bits, size_t length, void* values, ForkJoinPool* pool)
+{
+    TransformKernel<Avx512Traits>::transform_operand(operand, bits, length, static_cast<Avx512Traits::Value*>(values), pool);
+}
 #endif

@@ -210,4 +210,9 @@ void multiply_avx512_ifma(std::span<const ProductTerm> terms, std::span<uint64_t
 {
     TransformKernel<IfmaTraits>::multiply(terms, product, bits, length, top_length, pool);
 }
+
+void transform_avx512_ifma(std::span<const uint64_t> operand, int bits, size_t length, void* values, ForkJoinPool* pool)
+{
+    TransformKernel<IfmaTraits>::transform_operand(operand, bits, length, static_cast<IfmaTraits::Value*>(values), pool);
+}
 #endif

@@ -15,3 +15,17 @@ ProductKernel product_kernel(VectorIsa isa, bool ifma)
     (void)ifma;
     return multiply_portable;
 }
+
+OperandTransform operand_transform(VectorIsa isa, bool ifma)
+{
+    const ProductKernel kernel = product_kernel(isa, ifma);
+#if defined(__x86_64__)
+    if (kernel == multiply_avx512_ifma)
+        return transform_avx512_ifma;
+    if (kernel == multiply_avx512)
+        return transform_avx512;
+    if (kernel == multiply_avx2)
+        return transform_avx2;
+#endif
+    return kernel == multiply_portable ? transform_portable : nullptr;
+}

@@ -91,3 +91,8 @@ void multiply_portable(std::span<const ProductTerm> terms, std::span<uint64_t> p
 {
     TransformKernel<PortableTraits>::multiply(terms, product, bits, length, top_length, pool);
 }
+
+void transform_portable(std::span<const uint64_t> operand, int bits, size_t length, void* values, ForkJoinPool* pool)
+{
+    TransformKernel<PortableTraits>::transform_operand(operand, bits, length, static_cast<PortableTraits::Value*>(values), pool);
+}

@@ -934,30 +934,68 @@ struct TransformKernel {
                          length == plan.length && prefix < length);
     }
 
+    // What the transforms modulo prime index of one length share.
+    struct LengthSetup {
+        Modulus m;
+        Arithmetic arithmetic;
+        size_t length, part;
+        const LengthRoots& roots;
+        Plan plan;
+
+        LengthSetup(size_t index, size_t length_)
+            : m(TRANSFORM_PRIMES[index].p), arithmetic(m), length(length_), part(length % 3 == 0 ? length / 3 : length),
+              roots(length_roots(index, length)), plan(make_plan(index, m, part))
+        {
+        }
+    };
+
+    // values <- the forward transform of the operand's coefficients.
+    KERNEL_TARGET static void load_and_transform(const LengthSetup& setup, std::span<const uint64_t> limbs, int bits,
+                                                 Value* values, ForkJoinPool* pool)
+    {
+        const size_t count = coefficient_count(limbs.size(), bits);
+        const size_t prefix = read_prefix(setup.length, setup.part, count);
+        load_values(setup.m, limbs, count, bits, values, prefix);
+        transform(values, setup.length, prefix, setup.plan, setup.m, setup.arithmetic, setup.roots.root, pool);
+    }
+
+    // values <- the forward transforms of the operand modulo the three
+    // primes, one after another: a factor kept for several products
+    // (ProductTerm::b_transforms).
+    KERNEL_TARGET static void transform_operand(std::span<const uint64_t> operand, int bits, size_t length,
+                                                Value* values, ForkJoinPool* pool)
+    {
+        require_bound(coefficient_count(operand.size(), bits) <= length, "a kept operand within its transform length");
+        for (size_t index = 0; index < TRANSFORM_PRIMES.size(); ++index)
+            load_and_transform(LengthSetup(index, length), operand, bits, values + index * length, pool);
+    }
+
     // x <- the sum of the cyclic convolutions of the terms' coefficients mod
     // prime index, lazy residues within INVERSE_OUT; y and z hold the
     // second operands' values (and the second term's first), null where no
-    // term needs them.
+    // term needs them. A second operand kept transformed is read from its
+    // transforms instead.
     KERNEL_TARGET static void convolve(size_t index, std::span<const ProductTerm> terms, int bits, Value* x, Value* y,
                                        Value* z, size_t length, ForkJoinPool* pool)
     {
-        const Modulus m(TRANSFORM_PRIMES[index].p);
-        const Arithmetic arithmetic(m);
-        const size_t part = length % 3 == 0 ? length / 3 : length;
-        const LengthRoots& roots = length_roots(index, length);
-        const uint64_t w = roots.root;
-        const Plan plan = make_plan(index, m, part);
+        const LengthSetup setup(index, length);
+        const Modulus& m = setup.m;
+        const Arithmetic& arithmetic = setup.arithmetic;
+        const size_t part = setup.part;
+        const LengthRoots& roots = setup.roots;
+        const Plan& plan = setup.plan;
 
-        const auto load_and_transform = [&](std::span<const uint64_t> limbs, Value* values) KERNEL_TARGET {
-            const size_t count = coefficient_count(limbs.size(), bits);
-            const size_t prefix = read_prefix(length, part, count);
-            load_values(m, limbs, count, bits, values, prefix);
-            transform(values, length, prefix, plan, m, arithmetic, w, pool);
+        const auto kept = [&](const ProductTerm& term) {
+            return static_cast<const Value*>(term.b_transforms) + index * length;
         };
         // A term's operands into first and second, side by side where the
-        // pool has a thread; a square into first alone.
+        // pool has a thread; a square, or a term whose second operand is
+        // kept transformed, into first alone.
         const auto transform_term = [&](const ProductTerm& term, Value* first, Value* second) KERNEL_TARGET {
-            if (term.b.empty())
+            const auto load_and_transform = [&](std::span<const uint64_t> limbs, Value* values) KERNEL_TARGET {
+                TransformKernel::load_and_transform(setup, limbs, bits, values, pool);
+            };
+            if (term.b.empty() || term.b_transforms != nullptr)
                 load_and_transform(term.a, first);
             else if (pool != nullptr && length >= FORK_BLOCK)
                 pool->fork_join([&]() KERNEL_TARGET { load_and_transform(term.a, first); },
@@ -974,7 +1012,7 @@ struct TransformKernel {
             return T::multiply_any(T::settle(T::load(a), arithmetic), T::settle(T::load(b), arithmetic), arithmetic);
         };
         transform_term(terms[0], x, y);
-        const Value* other = terms[0].b.empty() ? x : y;
+        const Value* other = terms[0].b_transforms != nullptr ? kept(terms[0]) : terms[0].b.empty() ? x : y;
         if (terms.size() == 1) {
             in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
                 for (size_t i = from; i < to; i += LANES)
@@ -986,7 +1024,7 @@ struct TransformKernel {
                     T::store(x + i, pointwise(x + i, other + i));
             });
             transform_term(terms[1], y, z);
-            const Value* second_other = terms[1].b.empty() ? y : z;
+            const Value* second_other = terms[1].b_transforms != nullptr ? kept(terms[1]) : terms[1].b.empty() ? y : z;
             in_two(pool, length, length, [&](size_t from, size_t to) KERNEL_TARGET {
                 for (size_t i = from; i < to; i += LANES)
                     T::store(x + i, T::multiply(T::add(T::load(x + i), pointwise(y + i, second_other + i)),
@@ -1023,7 +1061,8 @@ struct TransformKernel {
                                        size_t length, size_t top_length, ForkJoinPool* pool)
     {
         require_bound(terms.size() == 1 || terms.size() == 2, "a sum of one or two products");
-        require_bound(top_length == 0 || terms.size() == 1, "a product's top made apart");
+        require_bound(top_length == 0 || (terms.size() == 1 && terms[0].b_transforms == nullptr),
+                      "a product's top made apart");
         size_t count = 0;
         for (const ProductTerm& term : terms) {
             const size_t a_count = coefficient_count(term.a.size(), bits);
@@ -1036,8 +1075,8 @@ struct TransformKernel {
             count = std::min(length, count);
         // Padded to whole registers for the vector loops below.
         const size_t padded = (count + LANES - 1) / LANES * LANES;
-        const bool second = terms.size() == 2 || !terms[0].b.empty();
-        const bool third = terms.size() == 2 && !terms[1].b.empty();
+        const bool second = terms.size() == 2 || (!terms[0].b.empty() && terms[0].b_transforms == nullptr);
+        const bool third = terms.size() == 2 && !terms[1].b.empty() && terms[1].b_transforms == nullptr;
         BlockArray<Value> x(std::max(length, padded)), y(second ? length : 0), z(third ? length : 0), kept(padded);
         // The top of a product longer than its transform: the product of
         // its operands' top count - length coefficients, cut out of them.
